@@ -1,0 +1,242 @@
+#include "benchmarkrun.h"
+
+#include "numbertext.h"
+
+namespace {
+
+const QString Crlf = QStringLiteral("\r\n");
+
+struct Test
+{
+    const char16_t *caption;
+    Kernel kernel;
+    Field seconds;
+    bool showsResult;
+    Field result;
+};
+
+// The seven tests in the order a cycle runs them.
+constexpr Test Tests[KernelCount] = {
+    {u"\u00BB Running: Addition Test - cycle ", Kernel::Addition, Field::txt1, false, Field::txt1},
+    {u"\u00BB Running: Subtraction Test - cycle ", Kernel::Subtraction, Field::txt2, false,
+     Field::txt2},
+    {u"\u00BB Running: Multiplication Test - cycle ", Kernel::Multiplication, Field::txt3, false,
+     Field::txt3},
+    {u"\u00BB Running: Division Test - cycle ", Kernel::Division, Field::txt4, false, Field::txt4},
+    {u"\u00BB Running: Prime Number Test - cycle ", Kernel::Prime, Field::txt5, true, Field::txt6},
+    {u"\u00BB Running: Pi Calc test - cycle ", Kernel::Pi, Field::txt7, true, Field::Text1},
+    {u"\u00BB Running: Power test - cycle ", Kernel::Power, Field::txt8, true, Field::Text2},
+};
+
+// Fields an abort request fills with "0" when they are still empty, in this order.
+constexpr Field AbortFillOrder[] = {Field::txt1, Field::txt2,     Field::txt3,    Field::txt4,
+                                    Field::txt5, Field::txt6,     Field::txt7,    Field::txt8,
+                                    Field::Text1, Field::Text2,   Field::txtTotal, Field::txtTotal2,
+                                    Field::txtcomptotal};
+
+// A count the run accepts: a number of at least one.
+std::optional<double> validCount(const QString &text)
+{
+    const auto count = readNumber(text);
+    if (!count || *count < 1.0)
+        return std::nullopt;
+    return count;
+}
+
+} // namespace
+
+BenchmarkRun::BenchmarkRun(BenchmarkView &view, KernelSet &kernels)
+    : m_view(view), m_kernels(kernels)
+{
+}
+
+void BenchmarkRun::click()
+{
+    if (m_view.benchmarkCaption() == QStringLiteral("Abort"))
+        requestAbort();
+    else
+        start();
+}
+
+void BenchmarkRun::requestAbort()
+{
+    m_abortRequested = true;
+    if (!eventsRun())
+        return;
+    for (const Field field : AbortFillOrder) {
+        if (m_view.text(field).isEmpty())
+            m_view.setText(field, QStringLiteral("0"));
+    }
+}
+
+bool BenchmarkRun::eventsRun()
+{
+    m_view.letEventsRun();
+    return !m_view.isClosed();
+}
+
+void BenchmarkRun::appendLog(const QString &line)
+{
+    m_view.setLogText(m_view.logText() + line);
+}
+
+double BenchmarkRun::fieldNumber(Field field) const
+{
+    // Every field read here was written by the run itself (or set to "0" by an abort), so the
+    // fallback only guards against a field someone else emptied.
+    return readNumber(m_view.text(field)).value_or(0.0);
+}
+
+void BenchmarkRun::start()
+{
+    // A count that is not a number, or below one, would run nothing or divide by zero at the
+    // end: refuse it before anything changes, as the burn-in window's Go! does.
+    const QString countText = m_view.cycleCountText();
+    const auto count = validCount(countText);
+    if (!count) {
+        m_view.showInvalidCount();
+        return;
+    }
+
+    m_running = true;
+    m_view.setBenchmarkCaption(QStringLiteral("Abort"));
+    m_abortRequested = false;
+    m_view.setSpeedTimerEnabled(false);
+    m_view.expandWindow();
+    m_view.setFrameKeeperEnabled(false);
+    appendLog(QStringLiteral("-->Benchmark started at ") + m_view.currentTimeText() + Crlf);
+
+    Outcome outcome = Outcome::Done;
+    for (double cycle = 1.0; cycle <= *count && outcome == Outcome::Done; cycle += 1.0)
+        outcome = runCycle(cycle);
+
+    if (outcome == Outcome::Closed) {
+        // The main window is gone: stop as an aborted run would, touching no window.
+        m_abortRequested = true;
+        m_cycleTotal = {};
+        m_running = false;
+        return;
+    }
+    if (outcome == Outcome::Done)
+        finishSummary(countText, *count);
+    endRun();
+}
+
+BenchmarkRun::Outcome BenchmarkRun::runTest(int test, double cycle)
+{
+    const Test &t = Tests[test];
+    m_view.setStatus(QString::fromUtf16(t.caption) + doubleText(cycle));
+    if (m_abortRequested) {
+        appendLog(QStringLiteral("!!!Benchmark Aborted at ") + m_view.currentTimeText() +
+                  QStringLiteral("!!!") + Crlf);
+        return Outcome::Aborted;
+    }
+    if (!eventsRun())
+        return Outcome::Closed;
+
+    double kernelValue = 0.0;
+    double kernelSeconds = 0.0;
+    QString error;
+    if (!m_kernels.run(t.kernel, &kernelValue, &kernelSeconds, &error)) {
+        m_view.showLibraryFailure(
+            QStringLiteral("The benchmark library libkalvex.so could not be loaded: ") + error);
+        if (m_view.isClosed())
+            return Outcome::Closed;
+        m_abortRequested = true;
+        appendLog(QStringLiteral("!!!Benchmark Aborted at ") + m_view.currentTimeText() +
+                  QStringLiteral("!!!") + Crlf);
+        return Outcome::Aborted;
+    }
+
+    m_view.setText(t.seconds, doubleText(kernelSeconds));
+    if (t.showsResult)
+        m_view.setText(t.result, doubleText(kernelValue));
+    return eventsRun() ? Outcome::Done : Outcome::Closed;
+}
+
+BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
+{
+    for (int test = 0; test < 4; ++test) {
+        if (const Outcome o = runTest(test, cycle); o != Outcome::Done)
+            return o;
+    }
+    // Totals come from the texts shown, read back, not from numbers held aside.
+    m_simpleTotal = Currency::fromDouble(((fieldNumber(Field::txt1) + fieldNumber(Field::txt2)) +
+                                          fieldNumber(Field::txt3)) +
+                                         fieldNumber(Field::txt4));
+    m_view.setText(Field::txtTotal, currencyText(m_simpleTotal));
+
+    for (int test = 4; test < KernelCount; ++test) {
+        if (const Outcome o = runTest(test, cycle); o != Outcome::Done)
+            return o;
+    }
+    m_view.setText(Field::txtcomptotal,
+                   doubleText((fieldNumber(Field::txt5) + fieldNumber(Field::txt7)) +
+                              fieldNumber(Field::txt8)));
+    if (!eventsRun())
+        return Outcome::Closed;
+
+    const Currency complexTotal = readCurrency(m_view.text(Field::txtcomptotal)).value_or(Currency());
+    m_view.setText(Field::txtTotal2, currencyText(complexTotal + m_simpleTotal));
+    m_view.setStatus(QStringLiteral("\u00BB Benchmark Complete."));
+
+    const double overall = fieldNumber(Field::txtTotal2);
+    m_view.setOwnBarWidth(static_cast<float>(overall * 30.0));
+    m_barWidthText = doubleText(overall * 30.0);
+    m_cycleText = doubleText(cycle);
+    appendLog(QStringLiteral("Cycle ") + m_cycleText + QStringLiteral(" Completed.") +
+              QStringLiteral(" Time: ") + m_view.text(Field::txtTotal2) +
+              QStringLiteral(" seconds.") + Crlf);
+    m_cycleTotal = Currency::fromDouble(overall + m_cycleTotal.toDouble());
+    return Outcome::Done;
+}
+
+void BenchmarkRun::finishSummary(const QString &countTextAtStart, double countAtStart)
+{
+    const QString totalText = currencyText(m_cycleTotal);
+    const QString finishText = m_view.currentTimeText();
+
+    // The summary quotes and divides by the count as it reads now. If the user has meanwhile
+    // made it something that is no count at all, the count the run started with stands in, so
+    // the average never comes from a division by zero or by a non-number.
+    QString countText = m_view.cycleCountText();
+    double count = 0.0;
+    if (const auto now = validCount(countText)) {
+        count = *now;
+    } else {
+        countText = countTextAtStart;
+        count = countAtStart;
+    }
+
+    const double average = m_cycleTotal.toDouble() / count;
+    m_averageText = doubleText(average);
+    m_averageScore = Currency::fromDouble(average);
+
+    appendLog(QStringLiteral("Total time to perform ") + countText + QStringLiteral(" cycles: ") +
+              totalText + QStringLiteral(" seconds.") + Crlf);
+    appendLog(QStringLiteral("Average score: ") + m_averageText + QStringLiteral(" seconds.") +
+              Crlf);
+    appendLog(QStringLiteral("Benchmark finished at ") + finishText + QStringLiteral(".") + Crlf);
+    m_cycleTotal = {};
+
+    const Currency barWidth = m_averageScore * 30;
+    m_view.setOwnBarWidth(static_cast<float>(barWidth.toDouble()));
+    m_barWidthText = currencyText(barWidth);
+    m_view.setText(Field::txtTotal2, currencyText(m_averageScore));
+    m_view.showOwnResult();
+    m_view.setSubmissionScore(m_view.text(Field::txtTotal2));
+    m_view.setSubmitEnabled(true);
+}
+
+void BenchmarkRun::endRun()
+{
+    if (m_abortRequested) {
+        m_view.setStatus(QStringLiteral("\u00BB Benchmark Aborted!"));
+        m_cycleTotal = {};
+    }
+    m_view.setFrameKeeperEnabled(true);
+    m_view.setBenchmarkEnabled(true);
+    m_view.setSpeedTimerEnabled(true);
+    m_view.setBenchmarkCaption(QStringLiteral("Benchmark"));
+    m_running = false;
+}

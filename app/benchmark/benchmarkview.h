@@ -1,0 +1,70 @@
+// What the benchmark run needs of the windows around it.
+//
+// The run touches the main window, the burn-in window and the submission window only through
+// these calls, so it can be driven by a fake in tests and by the real windows in the program.
+#pragma once
+
+#include <QString>
+
+// The result fields of the main window the run writes and reads back.
+enum class Field {
+    txt1,
+    txt2,
+    txt3,
+    txt4,
+    txt5,
+    txt6,
+    txt7,
+    txt8,
+    Text1,
+    Text2,
+    txtTotal,
+    txtTotal2,
+    txtcomptotal
+};
+
+class BenchmarkView
+{
+public:
+    virtual ~BenchmarkView() = default;
+
+    // Command1 on the main window.
+    virtual QString benchmarkCaption() const = 0;
+    virtual void setBenchmarkCaption(const QString &caption) = 0;
+    virtual void setBenchmarkEnabled(bool enabled) = 0;
+
+    virtual void setStatus(const QString &caption) = 0;
+    virtual QString text(Field field) const = 0;
+    virtual void setText(Field field, const QString &text) = 0;
+
+    // Timer1 (speed refresh) and checkUP (frame keeper).
+    virtual void setSpeedTimerEnabled(bool enabled) = 0;
+    virtual void setFrameKeeperEnabled(bool enabled) = 0;
+
+    // Grows the main window to its expanded height for good, hides and shows it again, and
+    // clears its caption.
+    virtual void expandWindow() = 0;
+
+    // The own bar of the comparison chart, in twips, and its first showing after a complete run.
+    virtual void setOwnBarWidth(float twips) = 0;
+    virtual void showOwnResult() = 0;
+    virtual void setSubmitEnabled(bool enabled) = 0;
+
+    // The burn-in window's cycle count and log; reaching them creates the window, hidden, if it
+    // does not exist yet.
+    virtual QString cycleCountText() = 0;
+    virtual QString logText() = 0;
+    virtual void setLogText(const QString &text) = 0;
+
+    // The submission window's score field, creating that window hidden if needed.
+    virtual void setSubmissionScore(const QString &score) = 0;
+
+    // Lets every queued window event run; click handlers run nested inside this call.
+    virtual void letEventsRun() = 0;
+    // True once the main window has been closed: the run must not touch any window again.
+    virtual bool isClosed() const = 0;
+
+    virtual QString currentTimeText() const = 0;
+    virtual void showInvalidCount() = 0;
+    virtual void showLibraryFailure(const QString &message) = 0;
+};

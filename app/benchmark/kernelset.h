@@ -1,0 +1,46 @@
+// The seven kernels as the benchmark run sees them, and the loader that binds them from
+// libkalvex.so at the first call.
+//
+// The run only ever asks for "run kernel k with these two doubles"; tests hand it a fake set with
+// chosen times, the program hands it the real library.
+#pragma once
+
+#include <QLibrary>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+enum class Kernel { Addition, Subtraction, Multiplication, Division, Prime, Pi, Power };
+inline constexpr int KernelCount = 7;
+
+// The plain C names the library exports, in the order a cycle runs them.
+const char *kernelSymbol(Kernel kernel);
+
+class KernelSet
+{
+public:
+    virtual ~KernelSet() = default;
+    // Runs one kernel. Returns false, with the reason in *error, when it cannot be called.
+    virtual bool run(Kernel kernel, double *result, double *seconds, QString *error) = 0;
+};
+
+class KalvexLibrary final : public KernelSet
+{
+public:
+    // Folders tried in order before the system's library path; empty means the program's own
+    // folder.
+    explicit KalvexLibrary(QStringList folders = {});
+
+    bool run(Kernel kernel, double *result, double *seconds, QString *error) override;
+    bool isLoaded() const { return m_loaded; }
+
+private:
+    using Entry = void (*)(double *, double *);
+    bool load(QString *error);
+
+    QStringList m_folders;
+    QLibrary m_library;
+    std::array<Entry, KernelCount> m_entries{};
+    bool m_loaded = false;
+};

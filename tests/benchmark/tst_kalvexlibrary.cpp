@@ -1,0 +1,67 @@
+#include "benchmarkrun.h"
+#include "fakes.h"
+#include "kernelset.h"
+#include "numbertext.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestKalvexLibrary : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void wholeCycleWithTheRealLibrary();
+    void missingLibraryIsReported();
+};
+
+// One cycle of the real run over the real libkalvex.so found beside the program.
+void TestKalvexLibrary::wholeCycleWithTheRealLibrary()
+{
+    FakeView view;
+    view.fields[Field::txt6] = QStringLiteral("943253249333191");
+    KalvexLibrary library;
+    BenchmarkRun run(view, library);
+    run.click();
+
+    QVERIFY(library.isLoaded());
+    QVERIFY(view.libraryFailures.isEmpty());
+    QCOMPARE(view.fields[Field::txt6], QStringLiteral("30712429"));
+    QCOMPARE(view.fields[Field::Text1], QStringLiteral("3.14159264498239"));
+    QCOMPARE(view.fields[Field::Text2], QStringLiteral("1.04602786369639"));
+
+    double simple = 0;
+    for (const Field f : {Field::txt1, Field::txt2, Field::txt3, Field::txt4}) {
+        const auto seconds = readNumber(view.fields[f]);
+        QVERIFY2(seconds && *seconds >= 0.0, qPrintable(view.fields[f]));
+        simple += *seconds;
+    }
+    QCOMPARE(readNumber(view.fields[Field::txtTotal]), std::optional<double>(simple));
+    const double complex = *readNumber(view.fields[Field::txt5]) +
+                           *readNumber(view.fields[Field::txt7]) +
+                           *readNumber(view.fields[Field::txt8]);
+    QCOMPARE(*readNumber(view.fields[Field::txtcomptotal]), complex);
+    const auto overall = readNumber(view.fields[Field::txtTotal2]);
+    QVERIFY(overall && *overall > 0.0);
+    QCOMPARE(Currency::fromDouble(*overall), Currency::fromDouble(simple + complex));
+    QVERIFY(view.log.contains(QStringLiteral("Average score: ") +
+                              view.fields[Field::txtTotal2] + QStringLiteral(" seconds.")));
+    QVERIFY(view.submitEnabled);
+}
+
+void TestKalvexLibrary::missingLibraryIsReported()
+{
+    QTemporaryDir empty;
+    KalvexLibrary library({empty.path()});
+    double result = 0, seconds = 0;
+    QString error;
+    // Only a copy installed on the system's library path could be found here.
+    if (library.run(Kernel::Prime, &result, &seconds, &error))
+        QSKIP("libkalvex.so is installed on the system's library path");
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!library.isLoaded());
+}
+
+QTEST_GUILESS_MAIN(TestKalvexLibrary)
+#include "tst_kalvexlibrary.moc"
