@@ -1,0 +1,291 @@
+#include "mainwindow.h"
+
+#include "appwindows.h"
+#include "burninwindow.h"
+#include "messages.h"
+#include "timetext.h"
+#include "ui_mainwindow.h"
+#include "units.h"
+#include "windowdrag.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+
+MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>()),
+      m_windows(windows), m_run(*this, kernels),
+      m_chart([this](int entry, bool visible) { setReferenceEntryVisible(entry, visible); })
+{
+    ui->setupUi(this);
+    setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(CollapsedHeightTwips));
+    ui->txtio->setText(QDir::home().filePath(QStringLiteral("mycomp.dat")));
+
+    m_drag = new WindowDrag(this);
+    for (QWidget *handle : {static_cast<QWidget *>(ui->imgLogo), static_cast<QWidget *>(ui->lblBeta),
+                            static_cast<QWidget *>(ui->lblstatus)})
+        m_drag->addHandle(handle);
+    m_drag->addMoveSource(this);
+    m_drag->addMoveSource(ui->client);
+    ui->lblMinimize->installEventFilter(this);
+    ui->lbX->installEventFilter(this);
+
+    m_checkUP = new QTimer(this);
+    m_checkUP->setObjectName(QStringLiteral("checkUP"));
+    m_checkUP->setInterval(100);
+    connect(m_checkUP, &QTimer::timeout, this, &MainWindow::keepFrame);
+    m_checkUP->start();
+
+    m_timer1 = new QTimer(this);
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(2000);
+
+    connect(ui->Command1, &QPushButton::clicked, this, [this] { m_run.click(); });
+    connect(ui->Command7, &QPushButton::clicked, this, [this] { m_windows.showBurnIn(); });
+    connect(ui->cmdAbout, &QPushButton::clicked, this, [this] { m_windows.showAbout(); });
+    connect(ui->Command6, &QPushButton::clicked, this, [this] { m_windows.showSubmit(); });
+    connect(ui->Command2, &QPushButton::clicked, this, [this] { m_chart.next(); });
+
+    load();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::load()
+{
+    ui->Command6->setEnabled(false);
+    m_timer1->start();
+    m_chart.reset();
+    ui->Shape1->setVisible(false);
+}
+
+void MainWindow::centreOnScreen()
+{
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void MainWindow::keepFrame()
+{
+    if (isMinimized())
+        return;
+    setWindowTitle(QString());
+    setFixedSize(twipsToPixels(WidthTwips),
+                 twipsToPixels(m_windowExpanded ? ExpandedHeightTwips : CollapsedHeightTwips));
+}
+
+void MainWindow::minimise()
+{
+    setWindowState(windowState() | Qt::WindowMinimized);
+    setWindowTitle(QStringLiteral("CPU Orvane"));
+}
+
+void MainWindow::paintEvent(QPaintEvent *)
+{
+    // The one-pixel border the window manager does not draw for a frameless window.
+    QPainter p(this);
+    p.setPen(QColor(64, 64, 64));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_closed = true;
+    m_checkUP->stop();
+    m_timer1->stop();
+    event->accept();
+    // Closing from the desktop ends the program as the close glyph does.
+    m_windows.closeAll();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The two glyphs act on a click: a press and a release on the same label. They swallow the
+    // press so it does not start a drag on the logo strip beneath them.
+    if (watched == ui->lblMinimize || watched == ui->lbX) {
+        if (event->type() == QEvent::MouseButtonPress)
+            return true;
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto *mouse = static_cast<QMouseEvent *>(event);
+            if (static_cast<QWidget *>(watched)->rect().contains(mouse->position().toPoint())) {
+                if (watched == ui->lbX)
+                    m_windows.closeAll();
+                else
+                    minimise();
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::setReferenceEntryVisible(int entry, bool visible)
+{
+    static const char *const entries[ComparisonChart::Entries][3] = {
+        {"lblCOMP1", "lblCOMPs1", "shapeCOMP1"}, {"lblCOMP3", "lblCOMPs3", "ShapeCOMP3"},
+        {"lblCOMP2", "lblCOMPs2", "ShapeCOMP2"}, {"lblcompb", "lblcomp1b", "shapecompb"},
+        {"lblCOMP4", "lblCOMPs4", "ShapeCOMP4"}, {"lblCOMPa", "lblcomp1a", "Shapecompa"},
+        {"lblCOMP5", "lblCOMPs5", "shapeCOMP5"}, {"lblCOMP6", "lblCOMPs6", "ShapeCOMP6"},
+        {"lblcomp7", "lblcomps7", "ShapeCOMP7"}};
+    if (entry < 1 || entry > ComparisonChart::Entries)
+        return;
+    for (const char *name : entries[entry - 1]) {
+        if (auto *w = ui->frResults->findChild<QWidget *>(QLatin1String(name)))
+            w->setVisible(visible);
+    }
+}
+
+// BenchmarkView -------------------------------------------------------------------------------
+
+QString MainWindow::benchmarkCaption() const
+{
+    return ui->Command1->text();
+}
+
+void MainWindow::setBenchmarkCaption(const QString &caption)
+{
+    ui->Command1->setText(caption);
+}
+
+void MainWindow::setBenchmarkEnabled(bool enabled)
+{
+    ui->Command1->setEnabled(enabled);
+}
+
+void MainWindow::setStatus(const QString &caption)
+{
+    ui->lblstatus->setText(caption);
+}
+
+QString MainWindow::text(Field field) const
+{
+    switch (field) {
+    case Field::txt1: return ui->txt1->text();
+    case Field::txt2: return ui->txt2->text();
+    case Field::txt3: return ui->txt3->text();
+    case Field::txt4: return ui->txt4->text();
+    case Field::txt5: return ui->txt5->text();
+    case Field::txt6: return ui->txt6->text();
+    case Field::txt7: return ui->txt7->text();
+    case Field::txt8: return ui->txt8->text();
+    case Field::Text1: return ui->Text1->text();
+    case Field::Text2: return ui->Text2->toPlainText();
+    case Field::txtTotal: return ui->txtTotal->text();
+    case Field::txtTotal2: return ui->txtTotal2->text();
+    case Field::txtcomptotal: return ui->txtcomptotal->text();
+    }
+    return {};
+}
+
+void MainWindow::setText(Field field, const QString &text)
+{
+    QLineEdit *edit = nullptr;
+    switch (field) {
+    case Field::txt1: edit = ui->txt1; break;
+    case Field::txt2: edit = ui->txt2; break;
+    case Field::txt3: edit = ui->txt3; break;
+    case Field::txt4: edit = ui->txt4; break;
+    case Field::txt5: edit = ui->txt5; break;
+    case Field::txt6: edit = ui->txt6; break;
+    case Field::txt7: edit = ui->txt7; break;
+    case Field::txt8: edit = ui->txt8; break;
+    case Field::Text1: edit = ui->Text1; break;
+    case Field::Text2: ui->Text2->setPlainText(text); return;
+    case Field::txtTotal: edit = ui->txtTotal; break;
+    case Field::txtTotal2: edit = ui->txtTotal2; break;
+    case Field::txtcomptotal: edit = ui->txtcomptotal; break;
+    }
+    edit->setText(text);
+    edit->setCursorPosition(0);
+}
+
+void MainWindow::setSpeedTimerEnabled(bool enabled)
+{
+    if (enabled)
+        m_timer1->start();
+    else
+        m_timer1->stop();
+}
+
+void MainWindow::setFrameKeeperEnabled(bool enabled)
+{
+    if (enabled)
+        m_checkUP->start();
+    else
+        m_checkUP->stop();
+}
+
+void MainWindow::expandWindow()
+{
+    setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(ExpandedHeightTwips));
+    m_windowExpanded = true;
+    // Hiding and showing again makes the window manager take the new height at once; the
+    // window keeps its place.
+    const QPoint at = pos();
+    hide();
+    show();
+    move(at);
+    setWindowTitle(QString());
+}
+
+void MainWindow::setOwnBarWidth(float twips)
+{
+    ui->Shape1->resize(qMax(1, twipsToPixels(twips)), ui->Shape1->height());
+}
+
+void MainWindow::showOwnResult()
+{
+    ui->Shape1->setVisible(true);
+    ui->lblNA->setVisible(false);
+}
+
+void MainWindow::setSubmitEnabled(bool enabled)
+{
+    ui->Command6->setEnabled(enabled);
+}
+
+QString MainWindow::cycleCountText()
+{
+    return m_windows.burnIn()->cycleCountText();
+}
+
+QString MainWindow::logText()
+{
+    return m_windows.burnIn()->logText();
+}
+
+void MainWindow::setLogText(const QString &text)
+{
+    m_windows.burnIn()->setLogText(text);
+}
+
+void MainWindow::setSubmissionScore(const QString &score)
+{
+    m_windows.setSubmissionScore(score);
+}
+
+void MainWindow::letEventsRun()
+{
+    QCoreApplication::processEvents();
+}
+
+QString MainWindow::currentTimeText() const
+{
+    return timeText();
+}
+
+void MainWindow::showInvalidCount()
+{
+    showMessage(this, QStringLiteral("Invalid value"));
+}
+
+void MainWindow::showLibraryFailure(const QString &message)
+{
+    showMessage(this, message, appTitle(), MessageIcon::Critical);
+}

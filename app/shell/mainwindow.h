@@ -1,0 +1,90 @@
+// form1, the program's main window: a fixed-size window without a title bar that draws its own
+// chrome (a logo strip to drag it by, a minimise and a close glyph) and shows the host's system
+// information, the result fields of a benchmark run and the comparison chart.
+//
+// The window is the benchmark run's view: the run reaches the fields, the timers, the burn-in
+// and the submission windows only through the BenchmarkView calls implemented here. The frame
+// keeper (checkUP, every 100 ms) holds the window at its collapsed or, once a run has started,
+// its expanded size.
+#pragma once
+
+#include "benchmarkrun.h"
+#include "benchmarkview.h"
+#include "comparisonchart.h"
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+class AppWindows;
+class QTimer;
+class WindowDrag;
+
+class MainWindow : public QWidget, public BenchmarkView
+{
+    Q_OBJECT
+
+public:
+    static constexpr int WidthTwips = 9690;
+    static constexpr int CollapsedHeightTwips = 2220;
+    static constexpr int ExpandedHeightTwips = 8700;
+
+    MainWindow(AppWindows &windows, KernelSet &kernels, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    BenchmarkRun &run() { return m_run; }
+    ComparisonChart &chart() { return m_chart; }
+    bool windowExpanded() const { return m_windowExpanded; }
+    WindowDrag &drag() { return *m_drag; }
+    QTimer *checkUP() const { return m_checkUP; }
+    QTimer *Timer1() const { return m_timer1; }
+
+    void keepFrame();
+    void minimise();
+    void centreOnScreen();
+
+    // BenchmarkView
+    QString benchmarkCaption() const override;
+    void setBenchmarkCaption(const QString &caption) override;
+    void setBenchmarkEnabled(bool enabled) override;
+    void setStatus(const QString &caption) override;
+    QString text(Field field) const override;
+    void setText(Field field, const QString &text) override;
+    void setSpeedTimerEnabled(bool enabled) override;
+    void setFrameKeeperEnabled(bool enabled) override;
+    void expandWindow() override;
+    void setOwnBarWidth(float twips) override;
+    void showOwnResult() override;
+    void setSubmitEnabled(bool enabled) override;
+    QString cycleCountText() override;
+    QString logText() override;
+    void setLogText(const QString &text) override;
+    void setSubmissionScore(const QString &score) override;
+    void letEventsRun() override;
+    bool isClosed() const override { return m_closed; }
+    QString currentTimeText() const override;
+    void showInvalidCount() override;
+    void showLibraryFailure(const QString &message) override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void load();
+    void setReferenceEntryVisible(int entry, bool visible);
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    AppWindows &m_windows;
+    BenchmarkRun m_run;
+    ComparisonChart m_chart;
+    WindowDrag *m_drag = nullptr;
+    QTimer *m_checkUP = nullptr;
+    QTimer *m_timer1 = nullptr;
+    bool m_windowExpanded = false;
+    bool m_closed = false;
+};

@@ -1,0 +1,71 @@
+// orvane-screenshots: writes pictures of the windows for the README, on the offscreen platform.
+// The expanded main window shows a run over kernels with fixed times, so the pictures do not
+// depend on the machine that makes them.
+// Usage: orvane-screenshots <folder>
+#include "aboutwindow.h"
+#include "appwindows.h"
+#include "burninwindow.h"
+#include "kernelset.h"
+#include "mainwindow.h"
+#include "shell.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+
+namespace {
+
+class FixedKernels final : public KernelSet
+{
+public:
+    bool run(Kernel kernel, double *result, double *seconds, QString *) override
+    {
+        static constexpr double times[KernelCount] = {0.251, 0.249, 0.186, 0.295, 0.057, 0.298, 0.4};
+        static constexpr double results[KernelCount] = {
+            750000000.0, 150000000.0, 1.2500000075e17, 1.999999996, 30712429.0, 3.1415926449823899,
+            1.0460278636963902};
+        *seconds = times[static_cast<int>(kernel)];
+        *result = results[static_cast<int>(kernel)];
+        return true;
+    }
+};
+
+bool save(QWidget *window, const QDir &folder, const char *name)
+{
+    const QString path = folder.filePath(QLatin1String(name));
+    const bool ok = window->grab().save(path);
+    qInfo("%s %s", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    prepareApplication(app);
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    if (!QDir().mkpath(folder.path()))
+        return 1;
+
+    FixedKernels kernels;
+    AppWindows windows(kernels);
+    windows.start();
+    QApplication::processEvents();
+    bool ok = save(windows.mainWindow(), folder, "main-collapsed.png");
+
+    windows.mainWindow()->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+    windows.mainWindow()->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    QApplication::processEvents();
+    ok = save(windows.mainWindow(), folder, "main-expanded.png") && ok;
+
+    windows.showBurnIn();
+    QApplication::processEvents();
+    ok = save(windows.burnIn(), folder, "burn-in.png") && ok;
+
+    AboutWindow about(windows.mainWindow());
+    about.show();
+    QApplication::processEvents();
+    ok = save(&about, folder, "about.png") && ok;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,22 @@
+#include "shell.h"
+
+#include "fonts.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+
+void prepareApplication(QApplication &app)
+{
+    Q_INIT_RESOURCE(assets);
+    registerFonts();
+    QLocale::setDefault(QLocale::system());
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/assets/orvane-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/assets/orvane-32.png"), QSize(32, 32));
+    app.setWindowIcon(icon);
+    app.setApplicationName(QStringLiteral("orvane"));
+    app.setApplicationDisplayName(QString());
+    app.setApplicationVersion(QStringLiteral("3.0"));
+    app.setDesktopFileName(QStringLiteral("orvane"));
+}
