@@ -41,6 +41,7 @@ screenshots: build
 
 bench: build
 	$(BUILD_DIR)/bin/kalvex-bench
+	cmake --build --preset $(PRESET) --target bench-startup
 
 clean:
 	rm -rf build

@@ -10,7 +10,10 @@ const char *kernelSymbol(Kernel kernel)
     return names[static_cast<int>(kernel)];
 }
 
-KalvexLibrary::KalvexLibrary(QStringList folders) : m_folders(std::move(folders)) {}
+KalvexLibrary::KalvexLibrary(QStringList folders, SystemPath systemPath)
+    : m_folders(std::move(folders)), m_systemPath(systemPath)
+{
+}
 
 bool KalvexLibrary::load(QString *error)
 {
@@ -28,7 +31,7 @@ bool KalvexLibrary::load(QString *error)
         }
         reason = m_library.errorString();
     }
-    if (!found) {
+    if (!found && m_systemPath == SystemPath::Search) {
         // Bare name: the dynamic loader searches the system's library path.
         m_library.setFileNameAndVersion(QStringLiteral("kalvex"), 1);
         found = m_library.load();
@@ -44,7 +47,8 @@ bool KalvexLibrary::load(QString *error)
         const char *symbol = kernelSymbol(static_cast<Kernel>(k));
         m_entries[k] = reinterpret_cast<Entry>(m_library.resolve(symbol));
         if (!m_entries[k]) {
-            *error = m_library.errorString();
+            *error = QStringLiteral("%1 has no entry point \"%2\"")
+                         .arg(m_library.fileName(), QLatin1String(symbol));
             m_library.unload();
             m_entries = {};
             return false;

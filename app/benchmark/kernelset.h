@@ -28,9 +28,11 @@ public:
 class KalvexLibrary final : public KernelSet
 {
 public:
+    enum class SystemPath { Search, Skip };
+
     // Folders tried in order before the system's library path; empty means the program's own
     // folder.
-    explicit KalvexLibrary(QStringList folders = {});
+    explicit KalvexLibrary(QStringList folders = {}, SystemPath systemPath = SystemPath::Search);
 
     bool run(Kernel kernel, double *result, double *seconds, QString *error) override;
     bool isLoaded() const { return m_loaded; }
@@ -40,6 +42,7 @@ private:
     bool load(QString *error);
 
     QStringList m_folders;
+    SystemPath m_systemPath;
     QLibrary m_library;
     std::array<Entry, KernelCount> m_entries{};
     bool m_loaded = false;

@@ -56,11 +56,17 @@ bool WindowDrag::eventFilter(QObject *watched, QEvent *event)
     const float x = static_cast<float>(mouse->position().x() * TwipsPerPixel);
     const float y = static_cast<float>(mouse->position().y() * TwipsPerPixel);
     const bool handle = m_handles.contains(watched);
-    if (type == QEvent::MouseButtonPress && handle)
-        press(x, y);
-    else if (type == QEvent::MouseMove)
+    if (type == QEvent::MouseMove) {
         move(x, y);
-    else if (type == QEvent::MouseButtonRelease && handle)
+    } else if (!handle) {
+        return QObject::eventFilter(watched, event);
+    } else if (type == QEvent::MouseButtonPress) {
+        press(x, y);
+    } else {
         release();
-    return QObject::eventFilter(watched, event);
+    }
+    // Consumed: an ignored mouse event would travel on to the parent handle or the window with
+    // other coordinates and move the window a second time.
+    event->accept();
+    return true;
 }

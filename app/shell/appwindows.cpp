@@ -4,6 +4,7 @@
 #include "burninwindow.h"
 #include "mainwindow.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QScreen>
 
@@ -74,4 +75,7 @@ void AppWindows::closeAll()
     if (m_about)
         m_about->reject();
     m_closing = false;
+    // A hidden burn-in window closes without a close event, so the last-window rule of the
+    // toolkit cannot be relied on here: with every window gone, end the program.
+    QCoreApplication::quit();
 }

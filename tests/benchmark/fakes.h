@@ -79,6 +79,8 @@ public:
     std::function<double(Kernel, int call)> seconds = [](Kernel, int) { return 0.25; };
     QVector<Kernel> calls;
     QString failure; // when set, every call fails with this reason
+    // Runs inside each call, as if during the kernel's loop: where a test queues a click.
+    std::function<void(Kernel, int call)> onRun;
 
     bool run(Kernel kernel, double *result, double *secs, QString *error) override
     {
@@ -88,6 +90,8 @@ public:
         }
         const int n = static_cast<int>(std::count(calls.begin(), calls.end(), kernel));
         calls << kernel;
+        if (onRun)
+            onRun(kernel, static_cast<int>(calls.size()));
         *secs = seconds(kernel, n);
         *result = 100.0 + static_cast<int>(kernel);
         return true;

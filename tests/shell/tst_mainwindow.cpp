@@ -1,0 +1,289 @@
+#include "appwindows.h"
+#include "fakes.h"
+#include "helpers.h"
+#include "mainwindow.h"
+#include "shell.h"
+#include "windowdrag.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+
+#include <memory>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void initialState();
+    void geometryOfTheControls_data();
+    void geometryOfTheControls();
+    void dragMovesTheWindow_data();
+    void dragMovesTheWindow();
+    void moveWithoutAPressLeavesTheWindow();
+    void minimiseAndKeeperRestores();
+    void keeperUndoesAResize();
+    void expandedAfterARunAndAfterAnAbort();
+    void runFillsTheFieldsAndEnablesSubmit();
+    void missingLibraryIsReportedOnce();
+
+private:
+    template<typename T> T *child(const char *name)
+    {
+        auto *w = windows->mainWindow()->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    void clickBenchmark() { child<QPushButton>("Command1")->click(); }
+
+    std::unique_ptr<FakeKernels> kernels;
+    std::unique_ptr<AppWindows> windows;
+};
+
+void TestMainWindow::initTestCase()
+{
+    prepareApplication(*qApp);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestMainWindow::init()
+{
+    kernels = std::make_unique<FakeKernels>();
+    windows = std::make_unique<AppWindows>(*kernels);
+    windows->start();
+    QVERIFY(QTest::qWaitForWindowExposed(windows->mainWindow()));
+}
+
+void TestMainWindow::cleanup()
+{
+    windows.reset();
+    kernels.reset();
+}
+
+void TestMainWindow::initialState()
+{
+    MainWindow *w = windows->mainWindow();
+    QCOMPARE(w->objectName(), QStringLiteral("form1"));
+    QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(w->size(), QSize(646, 148));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+    QVERIFY(w->windowTitle().isEmpty());
+    QVERIFY(!w->windowExpanded());
+    QVERIFY(!child<QPushButton>("Command6")->isEnabled());
+    QVERIFY(child<QGroupBox>("frFiles")->isHidden());
+    QVERIFY(!child<QGroupBox>("frFiles")->isEnabled());
+    QCOMPARE(child<QLineEdit>("txt6")->text(), QStringLiteral("943253249333191"));
+    QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Stable and Awaiting Action"));
+    QCOMPARE(child<QLabel>("lblBeta")->text(), QStringLiteral("v3.0"));
+    QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Benchmark"));
+    QCOMPARE(child<QLineEdit>("txtname")->text(), QStringLiteral("My Computer "));
+    QCOMPARE(child<QLineEdit>("txtname")->maxLength(), 12);
+    QCOMPARE(child<QLineEdit>("txtio")->text(), QDir::home().filePath(QStringLiteral("mycomp.dat")));
+    QVERIFY(child<QWidget>("Shape1")->isHidden());
+    QVERIFY(!child<QLabel>("lblNA")->isHidden());
+    QVERIFY(child<QLineEdit>("txt1")->isReadOnly());
+    QVERIFY(w->checkUP()->isActive());
+    QCOMPARE(w->checkUP()->interval(), 100);
+    QVERIFY(w->Timer1()->isActive());
+    QCOMPARE(w->Timer1()->interval(), 2000);
+    QVERIFY(!windows->existingBurnIn());
+    // Centred on the screen.
+    const QRect screen = w->screen()->availableGeometry();
+    QVERIFY(qAbs(w->geometry().center().x() - screen.center().x()) <= 1);
+    QVERIFY(qAbs(w->geometry().center().y() - screen.center().y()) <= 1);
+}
+
+void TestMainWindow::geometryOfTheControls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::newRow("Command1") << QStringLiteral("Command1") << QRect(5250, 1680, 1275, 330);
+    QTest::newRow("Command7") << QStringLiteral("Command7") << QRect(6720, 1680, 1275, 330);
+    QTest::newRow("cmdAbout") << QStringLiteral("cmdAbout") << QRect(8190, 1680, 1275, 330);
+    QTest::newRow("frInformation") << QStringLiteral("frInformation") << QRect(105, 525, 4635, 1590);
+    QTest::newRow("frBenchDetails") << QStringLiteral("frBenchDetails")
+                                    << QRect(105, 2205, 4845, 2640);
+    QTest::newRow("Frame1") << QStringLiteral("Frame1") << QRect(5160, 2310, 4425, 3690);
+    QTest::newRow("txtTotal2") << QStringLiteral("txtTotal2") << QRect(1425, 5025, 1875, 300);
+    QTest::newRow("frResults") << QStringLiteral("frResults") << QRect(120, 6210, 9390, 2415);
+    QTest::newRow("Command6") << QStringLiteral("Command6") << QRect(1680, 8175, 1380, 330);
+    QTest::newRow("txt1 in its frame") << QStringLiteral("txt1") << QRect(2625, 525, 735, 285);
+    QTest::newRow("txt6 in its frame") << QStringLiteral("txt6") << QRect(2475, 375, 1695, 285);
+    QTest::newRow("lblstatus on the strip") << QStringLiteral("lblstatus")
+                                            << QRect(4080, 60, 3675, 195);
+}
+
+// Layout is twips / 15, rounded, within the control's container.
+void TestMainWindow::geometryOfTheControls()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    const QWidget *w = windows->mainWindow()->findChild<QWidget *>(name);
+    QVERIFY(w);
+    const auto px = [](int t) { return qRound(t / 15.0); };
+    QCOMPARE(w->geometry(),
+             QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
+}
+
+void TestMainWindow::dragMovesTheWindow_data()
+{
+    QTest::addColumn<QString>("handle");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::newRow("logo, left button") << QStringLiteral("imgLogo") << Qt::LeftButton;
+    QTest::newRow("logo, right button") << QStringLiteral("imgLogo") << Qt::RightButton;
+    QTest::newRow("status line, middle button") << QStringLiteral("lblstatus") << Qt::MiddleButton;
+    QTest::newRow("version, right button") << QStringLiteral("lblBeta") << Qt::RightButton;
+}
+
+void TestMainWindow::dragMovesTheWindow()
+{
+    QFETCH(QString, handle);
+    QFETCH(Qt::MouseButton, button);
+    MainWindow *w = windows->mainWindow();
+    QWidget *grip = w->findChild<QWidget *>(handle);
+    QVERIFY(grip);
+    w->move(100, 100);
+    const QPoint start = w->pos();
+
+    const QPointF grab(4, 3);
+    QMouseEvent press(QEvent::MouseButtonPress, grab, grip->mapToGlobal(grab), button, button, {});
+    QApplication::sendEvent(grip, &press);
+    QVERIFY(w->drag().dragging());
+    QCOMPARE(w->drag().dragStartX(), 60);
+    QCOMPARE(w->drag().dragStartY(), 45);
+
+    // The pointer moves 20 pixels right and 7 down while the grab point is still under it.
+    const QPointF moved = grab + QPointF(20, 7);
+    QMouseEvent move(QEvent::MouseMove, moved, grip->mapToGlobal(moved), Qt::NoButton, button, {});
+    QApplication::sendEvent(grip, &move);
+    QCOMPARE(w->pos(), start + QPoint(20, 7));
+
+    QMouseEvent release(QEvent::MouseButtonRelease, moved, grip->mapToGlobal(moved), button,
+                        Qt::NoButton, {});
+    QApplication::sendEvent(grip, &release);
+    QVERIFY(!w->drag().dragging());
+    QMouseEvent after(QEvent::MouseMove, grab, grip->mapToGlobal(grab), Qt::NoButton, {}, {});
+    QApplication::sendEvent(grip, &after);
+    QCOMPARE(w->pos(), start + QPoint(20, 7));
+}
+
+void TestMainWindow::moveWithoutAPressLeavesTheWindow()
+{
+    MainWindow *w = windows->mainWindow();
+    w->move(120, 80);
+    for (QWidget *target : {static_cast<QWidget *>(w), child<QWidget>("imgLogo")}) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(50, 10), target->mapToGlobal(QPointF(50, 10)),
+                         Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &move);
+    }
+    QCOMPARE(w->pos(), QPoint(120, 80));
+    // A press on the close or minimise glyph is no drag handle either.
+    QTest::mousePress(child<QLabel>("lbX"), Qt::LeftButton);
+    QVERIFY(!w->drag().dragging());
+}
+
+void TestMainWindow::minimiseAndKeeperRestores()
+{
+    MainWindow *w = windows->mainWindow();
+    clickLabel(child<QLabel>("lblMinimize"));
+    QVERIFY(w->isMinimized());
+    QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
+    // The keeper leaves a minimised window alone.
+    QTest::qWait(250);
+    QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
+
+    w->setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle().isEmpty(), 1000);
+    QCOMPARE(w->size(), QSize(646, 148));
+}
+
+void TestMainWindow::keeperUndoesAResize()
+{
+    MainWindow *w = windows->mainWindow();
+    w->setMinimumSize(0, 0);
+    w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    w->resize(700, 300);
+    w->setWindowTitle(QStringLiteral("stray"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->size(), QSize(646, 148), 1000);
+    QVERIFY(w->windowTitle().isEmpty());
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+}
+
+void TestMainWindow::expandedAfterARunAndAfterAnAbort()
+{
+    MainWindow *w = windows->mainWindow();
+    QPushButton *benchmark = child<QPushButton>("Command1");
+    clickBenchmark();
+    QVERIFY(w->windowExpanded());
+    QCOMPARE(w->size(), QSize(646, 580));
+    QTest::qWait(250);
+    QCOMPARE(w->size(), QSize(646, 580));
+
+    // Abort the next run during its first test: the window stays expanded.
+    kernels->onRun = [&](Kernel, int call) {
+        if (call == 8)
+            QTimer::singleShot(0, benchmark, &QPushButton::click);
+    };
+    clickBenchmark();
+    QCOMPARE(kernels->calls.size(), 8);
+    QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Benchmark Aborted!"));
+    QCOMPARE(benchmark->text(), QStringLiteral("Benchmark"));
+    QTest::qWait(250);
+    QCOMPARE(w->size(), QSize(646, 580));
+    QVERIFY(w->checkUP()->isActive() && w->Timer1()->isActive());
+}
+
+void TestMainWindow::runFillsTheFieldsAndEnablesSubmit()
+{
+    MainWindow *w = windows->mainWindow();
+    QStringList statusBeforeKernels;
+    kernels->onRun = [&](Kernel, int) {
+        statusBeforeKernels << child<QLabel>("lblstatus")->text();
+        QVERIFY(!w->checkUP()->isActive());
+        QVERIFY(!w->Timer1()->isActive());
+        QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Abort"));
+    };
+    clickBenchmark();
+
+    QCOMPARE(statusBeforeKernels.first(), QStringLiteral("\u00BB Running: Addition Test - cycle 1"));
+    QCOMPARE(statusBeforeKernels.last(), QStringLiteral("\u00BB Running: Power test - cycle 1"));
+    QCOMPARE(child<QLineEdit>("txt1")->text(), QStringLiteral("0.25"));
+    QCOMPARE(child<QLineEdit>("txtTotal")->text(), QStringLiteral("1"));
+    QCOMPARE(child<QLineEdit>("txt6")->text(), QStringLiteral("104"));
+    QCOMPARE(child<QPlainTextEdit>("Text2")->toPlainText(), QStringLiteral("106"));
+    QCOMPARE(child<QLineEdit>("txtTotal2")->text(), QStringLiteral("1.75"));
+    QVERIFY(child<QPushButton>("Command6")->isEnabled());
+    QVERIFY(!child<QWidget>("Shape1")->isHidden());
+    QVERIFY(child<QLabel>("lblNA")->isHidden());
+    QCOMPARE(child<QWidget>("Shape1")->width(), 4); // 1.75 s × 30 twips = 52.5 twips
+    // The run created the burn-in window hidden and logged there.
+    QVERIFY(windows->existingBurnIn());
+    QVERIFY(!windows->existingBurnIn()->isVisible());
+    QVERIFY(windows->existingBurnIn()->logText().startsWith(
+        QStringLiteral("Burn-In Ready...-->Benchmark started at ")));
+}
+
+void TestMainWindow::missingLibraryIsReportedOnce()
+{
+    kernels->failure = QStringLiteral("no such file");
+    MessageBoxAnswerer answer;
+    clickBenchmark();
+    QCOMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.title, QStringLiteral("CPU - Orvane"));
+    QCOMPARE(answer.seen.icon, QMessageBox::Critical);
+    QVERIFY(answer.seen.text.contains(QStringLiteral("libkalvex.so")));
+    QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Benchmark Aborted!"));
+    QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Benchmark"));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
