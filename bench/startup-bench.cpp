@@ -3,6 +3,8 @@
 // the figures; run it on a real display (or under Xvfb) for the numbers that matter.
 #include "appwindows.h"
 #include "kernelset.h"
+#include "linuxhost.h"
+#include "messages.h"
 #include "mainwindow.h"
 #include "shell.h"
 
@@ -71,7 +73,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     prepareApplication(app);
     KalvexLibrary kernels;
-    AppWindows windows(kernels);
+    LinuxHost host([](const QString &text) { showMessage(nullptr, text); });
+    AppWindows windows(kernels, host.probe);
     FirstPaint paint;
     windows.mainWindow()->installEventFilter(&paint);
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));

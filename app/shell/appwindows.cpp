@@ -8,7 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-AppWindows::AppWindows(KernelSet &kernels) : m_main(std::make_unique<MainWindow>(*this, kernels))
+AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
+    : m_main(std::make_unique<MainWindow>(*this, kernels, probe))
 {
     m_main->setObjectName(QStringLiteral("form1"));
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 class KernelSet;
+class SystemProbe;
 class MainWindow;
 
 class AppWindows : public QObject
@@ -22,7 +23,7 @@ class AppWindows : public QObject
     Q_OBJECT
 
 public:
-    explicit AppWindows(KernelSet &kernels);
+    AppWindows(KernelSet &kernels, SystemProbe &probe);
     ~AppWindows() override;
 
     MainWindow *mainWindow() const { return m_main.get(); }

@@ -1,5 +1,7 @@
 #include "appwindows.h"
 #include "kernelset.h"
+#include "linuxhost.h"
+#include "messages.h"
 #include "shell.h"
 
 #include <QApplication>
@@ -9,7 +11,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     prepareApplication(app);
     KalvexLibrary kernels;
-    AppWindows windows(kernels);
+    LinuxHost host([](const QString &text) { showMessage(nullptr, text); });
+    AppWindows windows(kernels, host.probe);
     windows.start();
     return app.exec();
 }

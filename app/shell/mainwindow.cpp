@@ -3,6 +3,7 @@
 #include "appwindows.h"
 #include "burninwindow.h"
 #include "messages.h"
+#include "systemprobe.h"
 #include "timetext.h"
 #include "ui_mainwindow.h"
 #include "units.h"
@@ -16,9 +17,10 @@
 #include <QScreen>
 #include <QTimer>
 
-MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, QWidget *parent)
+MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe,
+                       QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>()),
-      m_windows(windows), m_run(*this, kernels),
+      m_windows(windows), m_probe(probe), m_run(*this, kernels),
       m_chart([this](int entry, bool visible) { setReferenceEntryVisible(entry, visible); })
 {
     ui->setupUi(this);
@@ -43,6 +45,7 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, QWidget *parent)
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(2000);
+    connect(m_timer1, &QTimer::timeout, this, [this] { ui->txt2k->setText(m_probe.refreshSpeed()); });
 
     connect(ui->Command1, &QPushButton::clicked, this, [this] { m_run.click(); });
     connect(ui->Command7, &QPushButton::clicked, this, [this] { m_windows.showBurnIn(); });
@@ -59,8 +62,18 @@ void MainWindow::load()
 {
     ui->Command6->setEnabled(false);
     m_timer1->start();
+    QCoreApplication::processEvents();
+    const ProbeResult host = m_probe.startUp();
+    ui->txt2k->setText(host.txt2k);
     m_chart.reset();
     ui->Shape1->setVisible(false);
+    ui->Text5->setText(host.Text5);
+    ui->Text4->setText(host.Text4);
+    ui->Text3->setText(host.Text3);
+    ui->txtproc2->setText(host.txtproc2);
+    // Long names start at their beginning, not scrolled to their end.
+    for (QLineEdit *field : {ui->Text3, ui->Text5, ui->Text4, ui->txt2k, ui->txtproc2})
+        field->setCursorPosition(0);
 }
 
 void MainWindow::centreOnScreen()

@@ -20,6 +20,7 @@ namespace Ui {
 class MainWindow;
 }
 class AppWindows;
+class SystemProbe;
 class QTimer;
 class WindowDrag;
 
@@ -32,7 +33,8 @@ public:
     static constexpr int CollapsedHeightTwips = 2220;
     static constexpr int ExpandedHeightTwips = 8700;
 
-    MainWindow(AppWindows &windows, KernelSet &kernels, QWidget *parent = nullptr);
+    MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe,
+               QWidget *parent = nullptr);
     ~MainWindow() override;
 
     BenchmarkRun &run() { return m_run; }
@@ -80,6 +82,7 @@ private:
 
     std::unique_ptr<Ui::MainWindow> ui;
     AppWindows &m_windows;
+    SystemProbe &m_probe;
     BenchmarkRun m_run;
     ComparisonChart m_chart;
     WindowDrag *m_drag = nullptr;

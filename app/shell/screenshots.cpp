@@ -6,6 +6,8 @@
 #include "appwindows.h"
 #include "burninwindow.h"
 #include "kernelset.h"
+#include "linuxhost.h"
+#include "messages.h"
 #include "mainwindow.h"
 #include "shell.h"
 
@@ -49,7 +51,8 @@ int main(int argc, char *argv[])
         return 1;
 
     FixedKernels kernels;
-    AppWindows windows(kernels);
+    LinuxHost host([](const QString &text) { showMessage(nullptr, text); });
+    AppWindows windows(kernels, host.probe);
     windows.start();
     QApplication::processEvents();
     bool ok = save(windows.mainWindow(), folder, "main-collapsed.png");

@@ -1,6 +1,7 @@
 #include "appwindows.h"
 #include "fakes.h"
 #include "helpers.h"
+#include "linuxhost.h"
 #include "mainwindow.h"
 #include "shell.h"
 #include "windowdrag.h"
@@ -45,6 +46,7 @@ private:
     }
     void clickBenchmark() { child<QPushButton>("Command1")->click(); }
 
+    LinuxHost host;
     std::unique_ptr<FakeKernels> kernels;
     std::unique_ptr<AppWindows> windows;
 };
@@ -58,7 +60,7 @@ void TestMainWindow::initTestCase()
 void TestMainWindow::init()
 {
     kernels = std::make_unique<FakeKernels>();
-    windows = std::make_unique<AppWindows>(*kernels);
+    windows = std::make_unique<AppWindows>(*kernels, host.probe);
     windows->start();
     QVERIFY(QTest::qWaitForWindowExposed(windows->mainWindow()));
 }

@@ -3,6 +3,7 @@
 #include "burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
+#include "linuxhost.h"
 #include "mainwindow.h"
 #include "shell.h"
 
@@ -32,8 +33,10 @@ private slots:
     void goDuringARunAborts();
     void closeAndReopenKeepLogAndCount();
     void closeGlyphDuringABurnInRun();
-    void closeGlyphEndsTheProgram();
     void aboutIsModalAndTheSameEachTime();
+    // Last: once the application's event loop has ended, no other loop (a modal dialog's
+    // included) runs again in this process.
+    void closeGlyphEndsTheProgram();
 
 private:
     template<typename T> T *in(QWidget *window, const char *name)
@@ -49,6 +52,7 @@ private:
         return windows->existingBurnIn();
     }
 
+    LinuxHost host;
     std::unique_ptr<FakeKernels> kernels;
     std::unique_ptr<AppWindows> windows;
 };
@@ -62,7 +66,7 @@ void TestWindows::initTestCase()
 void TestWindows::init()
 {
     kernels = std::make_unique<FakeKernels>();
-    windows = std::make_unique<AppWindows>(*kernels);
+    windows = std::make_unique<AppWindows>(*kernels, host.probe);
     windows->start();
     QVERIFY(QTest::qWaitForWindowExposed(windows->mainWindow()));
 }

@@ -1,0 +1,39 @@
+// The processor library: names the processor and measures the clock it runs at.
+//
+// Both calls fill the caller's fixed text buffers (BufferSize bytes, of which at most 255 hold
+// text) with NUL-terminated 8-bit text. GetProcessor writes the processor's brand name, or
+// exactly "Unknown"; GetProcessorRawSpeed writes the effective clock as "NNNN MHz", timed over a
+// chain of dependent integer additions for no more than 20 ms, so it is the clock the benchmark
+// really runs at, boost included.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class ProcessorLibrary
+{
+public:
+    static constexpr int BufferSize = 256;
+
+    virtual ~ProcessorLibrary() = default;
+    virtual void GetProcessor(char *name, char *second, char *third) = 0;
+    virtual void GetProcessorRawSpeed(char *speed) = 0;
+};
+
+class GetCpu final : public ProcessorLibrary
+{
+public:
+    explicit GetCpu(QString cpuinfoPath = QStringLiteral("/proc/cpuinfo"));
+
+    void GetProcessor(char *name, char *second, char *third) override;
+    void GetProcessorRawSpeed(char *speed) override;
+
+private:
+    QString m_cpuinfoPath;
+};
+
+// The CPUID brand string on x86-64, blanks around it removed; empty elsewhere or when the
+// processor has none.
+QByteArray cpuidBrandString();
+// The clock in hertz from a timed chain of dependent additions, 0 when it cannot be measured.
+double measureClockHz(int budgetMilliseconds);

@@ -1,0 +1,118 @@
+#include "systemprobe.h"
+
+const QString SystemProbe::ProcessorKey =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0");
+
+namespace {
+
+QByteArray emptyBuffer()
+{
+    return QByteArray(ProcessorLibrary::BufferSize, '\0');
+}
+
+// A buffer or text shown in a field shows its characters up to the first NUL.
+QString shown(const QByteArray &buffer)
+{
+    const qsizetype nul = buffer.indexOf('\0');
+    return QString::fromLocal8Bit(nul < 0 ? buffer : buffer.left(nul));
+}
+
+QString shown(const QString &text)
+{
+    const qsizetype nul = text.indexOf(QChar(0));
+    return nul < 0 ? text : text.left(nul);
+}
+
+struct VersionRow
+{
+    short index;
+    const char *version;
+    std::uint32_t platform; // 0: any
+    const char *text;
+    const char *registryValue;
+};
+
+constexpr VersionRow VersionTable[] = {
+    {1, "4.0", 1, "Windows 95 ", "Identifier"},
+    {2, "4.0", 2, "WindowsNT 4.0 ", "ProcessorNameString"},
+    {3, "4.1", 0, "Windows 98 ", "Identifier"},
+    {4, "4.9", 0, "Windows ME ", "Identifier"},
+    {5, "5.0", 0, "Windows 2000 ", "ProcessorNameString"},
+    {6, "5.1", 0, "Windows XP ", "ProcessorNameString"},
+};
+constexpr short HostRow = 7;
+
+} // namespace
+
+SystemProbe::SystemProbe(OsQueries &os, ProcessorLibrary &library, General &registry)
+    : m_os(os), m_library(library), m_registry(registry)
+{
+}
+
+qint64 SystemProbe::megabytes(std::uint64_t totalBytes)
+{
+    return static_cast<qint64>(totalBytes / 1024 / 1024) + 1;
+}
+
+ProbeResult SystemProbe::startUp()
+{
+    ProbeResult r;
+
+    QByteArray processorText = emptyBuffer();
+    QByteArray second = emptyBuffer();
+    QByteArray third = emptyBuffer();
+    m_library.GetProcessor(processorText.data(), second.data(), third.data());
+
+    m_speedText = emptyBuffer();
+    m_library.GetProcessorRawSpeed(m_speedText.data());
+    r.txt2k = shown(m_speedText);
+
+    const std::uint32_t processors = m_os.processorCount();
+    const OsVersionInfo version = m_os.version();
+
+    // Each row is tested on its own, in table order.
+    const QString versionText =
+        QString(QString::number(version.major) + QLatin1Char('.') + QString::number(version.minor)).left(3);
+    const QString platformText = QString::number(version.platformId);
+    const QString servicePack = shown(version.csdVersion);
+    const char *registryValue = nullptr;
+    for (const VersionRow &row : VersionTable) {
+        if (versionText != QLatin1String(row.version))
+            continue;
+        if (row.platform != 0 && platformText.toUInt() != row.platform)
+            continue;
+        r.Text5 = QLatin1String(row.text) + servicePack;
+        r.osIndex = row.index;
+        registryValue = row.registryValue;
+    }
+    // A host outside the Windows table shows its own system and takes the NT family's way of
+    // naming the processor.
+    const QString hostName = m_os.hostSystemName();
+    if (r.osIndex == 0 && !hostName.isEmpty()) {
+        r.Text5 = hostName + QLatin1Char(' ') + m_os.kernelRelease();
+        r.osIndex = HostRow;
+        registryValue = "ProcessorNameString";
+    }
+
+    r.Text4 = QString::number(megabytes(m_os.totalPhysicalMemory())) + QStringLiteral("MB RAM");
+
+    if (r.osIndex >= 1 && r.osIndex <= HostRow) {
+        r.txtproc2 = QString::number(processors);
+        r.Text3 = shown(processorText);
+        if (r.Text3 == QStringLiteral("Unknown"))
+            r.Text3 = shown(m_registry.ReadRegistryValue(ProcessorKey, QLatin1String(registryValue)));
+        if (r.Text3 == QStringLiteral("Error"))
+            r.Text3 = shown(m_registry.ReadRegistryValue(ProcessorKey,
+                                                         QStringLiteral("VendorIdentifier")));
+    }
+    r.txtproc2 += QStringLiteral(" processor(s)");
+    return r;
+}
+
+QString SystemProbe::refreshSpeed()
+{
+    if (m_speedText.size() != ProcessorLibrary::BufferSize)
+        m_speedText = emptyBuffer();
+    m_library.GetProcessorRawSpeed(m_speedText.data());
+    return shown(m_speedText);
+}

@@ -1,0 +1,47 @@
+// The system probe: what the main window learns of the host when it loads, and the clock-speed
+// refresh of every Timer1 tick.
+//
+// The start-up step asks the processor library for the name and the clock, the operating system
+// for its version, processor count and memory, and falls back to the registry for the
+// processor's name: a library answer of "Unknown" leads to the registry value the version table
+// names, a registry answer of "Error" to "VendorIdentifier". A host outside the Windows version
+// table (every Linux host) takes its own row: its system name and kernel release, and the
+// processor fields as on the NT family.
+#pragma once
+
+#include "general.h"
+#include "getcpu.h"
+#include "hostinfo.h"
+
+#include <QByteArray>
+#include <QString>
+
+struct ProbeResult
+{
+    QString Text3;    // processor name
+    QString Text5;    // operating system and service pack
+    QString Text4;    // physical memory
+    QString txt2k;    // clock speed
+    QString txtproc2; // processor count
+    short osIndex = 0;
+};
+
+class SystemProbe
+{
+public:
+    static const QString ProcessorKey;
+
+    SystemProbe(OsQueries &os, ProcessorLibrary &library, General &registry);
+
+    ProbeResult startUp();
+    QString refreshSpeed();
+
+    // Megabytes as shown: whole MiB, truncated, plus one; in 64 bits, so large memories fit.
+    static qint64 megabytes(std::uint64_t totalBytes);
+
+private:
+    OsQueries &m_os;
+    ProcessorLibrary &m_library;
+    General &m_registry;
+    QByteArray m_speedText;
+};
