@@ -78,6 +78,11 @@ int main(int argc, char *argv[])
     FirstPaint paint;
     windows.mainWindow()->installEventFilter(&paint);
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
+    // What one speed refresh of Timer1 costs the window.
+    QElapsedTimer refresh;
+    refresh.start();
+    const QString speed = host.probe.refreshSpeed();
+    std::printf("speed refresh %s took %.1f ms\n", qPrintable(speed), refresh.nsecsElapsed() / 1e6);
     windows.start();
     QTimer::singleShot(10000, &app, [] {
         std::printf("no paint within 10 s\n");
