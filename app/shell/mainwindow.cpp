@@ -3,6 +3,8 @@
 #include "appwindows.h"
 #include "burninwindow.h"
 #include "messages.h"
+#include "numbertext.h"
+#include "resultsfile.h"
 #include "systemprobe.h"
 #include "timetext.h"
 #include "ui_mainwindow.h"
@@ -52,6 +54,8 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
     connect(ui->cmdAbout, &QPushButton::clicked, this, [this] { m_windows.showAbout(); });
     connect(ui->Command6, &QPushButton::clicked, this, [this] { m_windows.showSubmit(); });
     connect(ui->Command2, &QPushButton::clicked, this, [this] { m_chart.next(); });
+    connect(ui->Command3, &QPushButton::clicked, this, &MainWindow::loadResult);
+    connect(ui->Command4, &QPushButton::clicked, this, &MainWindow::saveResult);
 
     load();
 }
@@ -136,6 +140,46 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::saveResult()
+{
+    if (ui->txtname->text().isEmpty())
+        ui->txtname->setText(QStringLiteral("Default"));
+    const QString path = ui->txtio->text();
+    if (path.isEmpty()) {
+        showMessage(this, QStringLiteral("file not specified"));
+        return;
+    }
+    const auto saved = ResultsFile::save(path, ui->txtname->text(), m_run.barWidthText());
+    if (!saved.ok)
+        showMessage(this, QStringLiteral("The result could not be saved to ") + path +
+                              QStringLiteral(":\n") + saved.error);
+}
+
+void MainWindow::loadResult()
+{
+    const QString path = ui->txtio->text();
+    if (path.isEmpty()) {
+        showMessage(this, QStringLiteral("file not specified"));
+        return;
+    }
+    const ResultsFile::Fields fields = ResultsFile::load(path);
+    if (fields.count >= 1)
+        m_loadedTitle = fields.title;
+    if (fields.count < 2)
+        return;
+    m_loadedWidth = fields.width;
+
+    const auto width = readNumber(m_loadedWidth);
+    if (!width || *width < 0.0)
+        return;
+    ui->Shape2->resize(qMax(1, twipsToPixels(static_cast<float>(*width))), ui->Shape2->height());
+    ui->lblcustom->setText(m_loadedTitle);
+    ui->Shape2->setVisible(true);
+    ui->lblload->setText(doubleText(*width / 20.0));
+    const float left = static_cast<float>(*width + 2400.0 + 50.0);
+    ui->lblload->move(twipsToPixels(left), ui->lblload->y());
 }
 
 void MainWindow::setReferenceEntryVisible(int entry, bool visible)

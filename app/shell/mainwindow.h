@@ -44,6 +44,12 @@ public:
     QTimer *checkUP() const { return m_checkUP; }
     QTimer *Timer1() const { return m_timer1; }
 
+    // The hidden Load / Save frame's two operations.
+    void saveResult();
+    void loadResult();
+    const QString &loadedTitle() const { return m_loadedTitle; }
+    const QString &loadedWidth() const { return m_loadedWidth; }
+
     void keepFrame();
     void minimise();
     void centreOnScreen();
@@ -88,6 +94,8 @@ private:
     WindowDrag *m_drag = nullptr;
     QTimer *m_checkUP = nullptr;
     QTimer *m_timer1 = nullptr;
+    QString m_loadedTitle;
+    QString m_loadedWidth;
     bool m_windowExpanded = false;
     bool m_closed = false;
 };

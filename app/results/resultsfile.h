@@ -1,0 +1,39 @@
+// The results file: one benchmark result kept under a title.
+//
+// The file is two lines of 8-bit text, each ended by CR LF: the title, then the own bar's width
+// in twips (seconds × 30) as the run wrote it. Reading takes two fields the way the program
+// always has: a field ends at a comma or at the end of a line, and a field that begins with a
+// double quote runs to the next one. Only the start of a file is ever read, so a large or
+// foreign file costs nothing.
+#pragma once
+
+#include <QString>
+
+namespace ResultsFile {
+
+struct SaveResult
+{
+    bool ok = false;
+    QString error; // why the file could not be written
+};
+
+// Replaces the file at path. The old file stays intact when the new one cannot be written.
+SaveResult save(const QString &path, const QString &title, const QString &barWidthText);
+
+struct Fields
+{
+    QString title;
+    QString width;
+    int count = 0; // how many of the two fields the file held
+};
+
+// Reads up to two fields; count tells how many there were. A missing or unreadable file has 0.
+Fields load(const QString &path);
+
+// The two-field reading over the text itself.
+Fields parseFields(const QByteArray &text);
+
+// How much of a file load() reads at most.
+inline constexpr qint64 ReadLimit = 64 * 1024;
+
+} // namespace ResultsFile
