@@ -17,6 +17,7 @@ AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
 AppWindows::~AppWindows()
 {
     delete m_burnIn.data();
+    delete m_submit.data();
 }
 
 void AppWindows::start()
@@ -57,9 +58,24 @@ void AppWindows::showAbout()
     about.exec();
 }
 
-void AppWindows::showSubmit() {}
+SubmitWindow *AppWindows::submit()
+{
+    if (!m_submit) {
+        m_submit = new SubmitWindow(m_main.get(),
+                                    [this] { return m_main->text(Field::txtTotal2); });
+    }
+    return m_submit;
+}
 
-void AppWindows::setSubmissionScore(const QString &) {}
+void AppWindows::showSubmit()
+{
+    submit()->showModal();
+}
+
+void AppWindows::setSubmissionScore(const QString &score)
+{
+    submit()->setScore(score);
+}
 
 void AppWindows::closeAll()
 {
@@ -75,6 +91,12 @@ void AppWindows::closeAll()
     }
     if (m_about)
         m_about->reject();
+    if (SubmitWindow *window = m_submit) {
+        m_submit = nullptr;
+        window->client().controlsDestroyed();
+        window->hide();
+        window->deleteLater();
+    }
     m_closing = false;
     // A hidden burn-in window closes without a close event, so the last-window rule of the
     // toolkit cannot be relied on here: with every window gone, end the program.

@@ -8,6 +8,7 @@
 
 #include "aboutwindow.h"
 #include "burninwindow.h"
+#include "submitwindow.h"
 
 #include <QObject>
 #include <QPointer>
@@ -37,6 +38,8 @@ public:
     void showAbout();
     AboutWindow *about() const { return m_about; }
 
+    SubmitWindow *submit();
+    SubmitWindow *existingSubmit() const { return m_submit; }
     void showSubmit();
     void setSubmissionScore(const QString &score);
 
@@ -48,5 +51,6 @@ private:
     std::unique_ptr<MainWindow> m_main;
     QPointer<BurnInWindow> m_burnIn;
     QPointer<AboutWindow> m_about;
+    QPointer<SubmitWindow> m_submit;
     bool m_closing = false;
 };

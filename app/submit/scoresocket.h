@@ -1,0 +1,41 @@
+// The submission window's TCP client, with the behaviour of a socket control: set the remote
+// host and port, connect asynchronously, send text, read what arrived, close in any state; data
+// arrival and errors come as signals.
+//
+// Unlike a bare QTcpSocket, send() fails unless the connection is established: QTcpSocket would
+// buffer the bytes while still connecting and report success.
+#pragma once
+
+#include <QObject>
+#include <QTcpSocket>
+
+class ScoreSocket : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ScoreSocket(QObject *parent = nullptr);
+
+    void setRemoteHost(const QString &host) { m_host = host; }
+    QString remoteHost() const { return m_host; }
+    void setRemotePort(int port) { m_port = port; }
+    int remotePort() const { return m_port; }
+    void setLocalPort(int port) { m_localPort = port; }
+
+    void connectToServer();
+    bool isConnected() const;
+    bool isConnecting() const;
+    bool send(const QByteArray &bytes);
+    QByteArray readAll();
+    void close();
+
+signals:
+    void dataArrival(qint64 bytes);
+    void error(int code, const QString &description);
+
+private:
+    QTcpSocket m_socket;
+    QString m_host;
+    int m_port = 0;
+    int m_localPort = 0;
+};

@@ -1,0 +1,161 @@
+#include "submissionclient.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+namespace {
+const QString Reserved[] = {QStringLiteral("NIMBU[S]"), QStringLiteral("NIMBU-S-"),
+                            QStringLiteral("QOLMAR")};
+
+QString withoutBlanks(QString text)
+{
+    return text.remove(QLatin1Char(' '));
+}
+
+QString trimBlanks(const QString &text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == QLatin1Char(' '))
+        ++first;
+    while (last > first && text[last - 1] == QLatin1Char(' '))
+        --last;
+    return text.mid(first, last - first);
+}
+} // namespace
+
+SubmissionClient::SubmissionClient(SubmitView &view, int tickInterval, int connectWait,
+                                   int reconnectPort)
+    : m_view(view), m_connectWait(connectWait), m_reconnectPort(reconnectPort)
+{
+    m_idleTimer.setInterval(tickInterval);
+    connect(&m_idleTimer, &QTimer::timeout, this, &SubmissionClient::idleTick);
+    // A fast or endless stream is shown at most every 50 ms, each showing the latest arrival.
+    m_replyTimer.setSingleShot(true);
+    m_replyTimer.setInterval(50);
+    connect(&m_replyTimer, &QTimer::timeout, this, [this] { m_view.setReply(m_reply); });
+    connect(&m_socket, &ScoreSocket::dataArrival, this, &SubmissionClient::dataArrived);
+    connect(&m_socket, &ScoreSocket::error, this, &SubmissionClient::socketError);
+}
+
+void SubmissionClient::processResults()
+{
+    const QString nickname = m_view.nickname();
+    if (nickname.isEmpty()) {
+        m_view.showMessage(QStringLiteral("You must type in a nickname!"),
+                           QStringLiteral("No Nickname!"), MessageIcon::None);
+        return;
+    }
+    const QString upper = nickname.toUpper();
+    for (const QString &reserved : Reserved) {
+        if (upper == reserved) {
+            m_view.showMessage(QStringLiteral("Sorry, that nickname has been reserved."),
+                               QStringLiteral("Reserved Nickname"), MessageIcon::Critical);
+            m_view.setNickname(QString());
+            m_view.focusNickname();
+            return;
+        }
+    }
+
+    m_socket.close();
+    m_idleTimer.start();
+    m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
+    bool portOk = false;
+    const int port = withoutBlanks(m_view.serverPort()).toInt(&portOk);
+    m_socket.setRemotePort(portOk ? port : 0);
+    m_socket.setLocalPort(0);
+    m_reconnected = false;
+    m_view.letEventsRun();
+    m_errorsSinceConnect = 0;
+    m_socket.connectToServer();
+    m_view.letEventsRun();
+    const QByteArray message =
+        (m_view.score() + QStringLiteral("           By ") + m_view.nickname()).toLocal8Bit();
+    m_view.letEventsRun();
+
+    // A server farther away than this machine needs a moment to accept; wait for it, briefly.
+    const bool sent = waitForConnection() && m_socket.send(message) &&
+                      (m_view.letEventsRun(), m_socket.send(QByteArrayLiteral("data")));
+    if (!sent) {
+        m_view.showMessage(QStringLiteral("The server you specified cannot be found!"),
+                           QStringLiteral("Server not found!"), MessageIcon::None);
+        m_view.destroyControls();
+        return;
+    }
+    m_view.setProcessEnabled(false);
+    m_view.letEventsRun();
+}
+
+bool SubmissionClient::waitForConnection()
+{
+    const QDeadlineTimer deadline(m_connectWait);
+    while (!m_socket.isConnected() && m_errorsSinceConnect == 0 && m_socket.isConnecting() &&
+           !deadline.hasExpired()) {
+        m_view.letEventsRun();
+        if (!m_socket.isConnected())
+            QThread::msleep(1);
+    }
+    return m_socket.isConnected() && m_errorsSinceConnect == 0;
+}
+
+void SubmissionClient::close()
+{
+    m_socket.close();
+    m_view.showMessage(QStringLiteral("Thank you, ") + m_view.nickname() +
+                           QStringLiteral(", for submitting your results. This window will now "
+                                          "close."),
+                       QStringLiteral("Results"), MessageIcon::Information);
+    m_view.hideWindow();
+}
+
+void SubmissionClient::idleTick()
+{
+    ++m_idleTicks;
+    if (m_idleTicks <= 10)
+        return;
+    m_socket.close();
+    m_view.setProcessEnabled(false);
+    if (m_view.nickname().isEmpty()) {
+        m_view.showMessage(
+            QStringLiteral("You've been disconnected.  You may only stay idle for 10 seconds!"),
+            QStringLiteral("Disconnected!"), MessageIcon::None);
+        m_idleTicks = 0;
+        m_idleTimer.stop();
+    }
+}
+
+void SubmissionClient::controlsDestroyed()
+{
+    m_idleTimer.stop();
+    m_replyTimer.stop();
+    m_socket.close();
+}
+
+void SubmissionClient::dataArrived()
+{
+    // Each arrival replaces the last; of a flood only the newest 64 KiB are kept.
+    QByteArray bytes = m_socket.readAll();
+    if (bytes.size() > ReplyLimit)
+        bytes = bytes.right(ReplyLimit);
+    m_reply = QString::fromLocal8Bit(bytes);
+    if (!m_replyTimer.isActive())
+        m_replyTimer.start();
+}
+
+void SubmissionClient::socketError()
+{
+    ++m_errorsSinceConnect;
+    // One reconnection, to the port beside the default; an error on that one ends it.
+    if (m_reconnected) {
+        m_socket.close();
+        m_view.setProcessEnabled(false);
+        return;
+    }
+    m_reconnected = true;
+    m_socket.close();
+    m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
+    m_socket.setRemotePort(m_reconnectPort);
+    m_view.letEventsRun();
+    m_socket.connectToServer();
+    m_view.setProcessEnabled(false);
+}

@@ -1,0 +1,73 @@
+// The score submission: checks the nickname, connects to the score server, sends the score and
+// the nickname, shows whatever the server answers, reconnects once after a socket error and
+// closes a connection left idle.
+//
+// On the wire the whole exchange is the score text, eleven blanks, "By ", the nickname and then
+// "data", in two sends with nothing around them.
+#pragma once
+
+#include "messages.h"
+#include "scoresocket.h"
+
+#include <QObject>
+#include <QTimer>
+
+class SubmitView
+{
+public:
+    virtual ~SubmitView() = default;
+    virtual QString nickname() const = 0;                 // Text7
+    virtual void setNickname(const QString &text) = 0;
+    virtual void focusNickname() = 0;
+    virtual QString serverAddress() const = 0;            // txtIP
+    virtual QString serverPort() const = 0;               // txtPort
+    virtual QString score() const = 0;                    // Text6
+    virtual void setReply(const QString &text) = 0;       // Text3
+    virtual void setProcessEnabled(bool enabled) = 0;     // cmdProcessScore
+    virtual void showMessage(const QString &text, const QString &title, MessageIcon icon) = 0;
+    virtual void letEventsRun() = 0;
+    // The send-failure path: the window's controls go and are rebuilt at its next use.
+    virtual void destroyControls() = 0;
+    virtual void hideWindow() = 0;
+};
+
+class SubmissionClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int DefaultPort = 1337;
+    static constexpr int ReconnectPort = 1338;
+    static constexpr qsizetype ReplyLimit = 64 * 1024;
+
+    // tickInterval is the idle timer's period; connectWait bounds the wait for the connection
+    // before the first send.
+    explicit SubmissionClient(SubmitView &view, int tickInterval = 1000, int connectWait = 5000,
+                              int reconnectPort = ReconnectPort);
+
+    void processResults();
+    void close();
+    void idleTick();
+    // The window's controls are gone: the timer and the socket go with them.
+    void controlsDestroyed();
+
+    ScoreSocket &socket() { return m_socket; }
+    QTimer &idleTimer() { return m_idleTimer; }
+    int idleTicks() const { return m_idleTicks; }
+
+private:
+    void dataArrived();
+    void socketError();
+    bool waitForConnection();
+
+    SubmitView &m_view;
+    ScoreSocket m_socket;
+    QTimer m_idleTimer;
+    QTimer m_replyTimer;
+    QString m_reply;
+    int m_connectWait;
+    int m_reconnectPort;
+    int m_idleTicks = 0;
+    int m_errorsSinceConnect = 0;
+    bool m_reconnected = false;
+};
