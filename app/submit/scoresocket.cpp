@@ -7,11 +7,13 @@ ScoreSocket::ScoreSocket(QObject *parent) : QObject(parent)
     // What a hostile server can make the client hold before it is read.
     m_socket.setReadBufferSize(1 << 20);
     connect(&m_socket, &QTcpSocket::readyRead, this,
-            [this] { emit dataArrival(m_socket.bytesAvailable()); });
+            [this] {
+                m_received += m_socket.bytesAvailable();
+                emit dataArrival(m_socket.bytesAvailable());
+            });
     connect(&m_socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError code) {
-                // A remote close after a complete exchange is no error of the submission.
-                if (code == QAbstractSocket::RemoteHostClosedError)
+                if (code == QAbstractSocket::RemoteHostClosedError && m_received > 0)
                     return;
                 emit error(static_cast<int>(code), m_socket.errorString());
             });
@@ -20,6 +22,7 @@ ScoreSocket::ScoreSocket(QObject *parent) : QObject(parent)
 void ScoreSocket::connectToServer()
 {
     m_socket.abort();
+    m_received = 0;
     if (m_port <= 0 || m_port > 65535) {
         // Reported like any other failure to connect, but after the caller has returned.
         QTimer::singleShot(0, this, [this] {

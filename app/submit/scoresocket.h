@@ -2,6 +2,9 @@
 // host and port, connect asynchronously, send text, read what arrived, close in any state; data
 // arrival and errors come as signals.
 //
+// A server that ends the connection without a word (closed or reset: the two look alike here)
+// counts as an error; one that has answered may close when it likes.
+//
 // Unlike a bare QTcpSocket, send() fails unless the connection is established: QTcpSocket would
 // buffer the bytes while still connecting and report success.
 #pragma once
@@ -38,4 +41,5 @@ private:
     QString m_host;
     int m_port = 0;
     int m_localPort = 0;
+    qint64 m_received = 0;
 };

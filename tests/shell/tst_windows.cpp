@@ -34,6 +34,7 @@ private slots:
     void closeAndReopenKeepLogAndCount();
     void closeGlyphDuringABurnInRun();
     void aboutIsModalAndTheSameEachTime();
+    void submitWindowGetsTheScore();
     // Last: once the application's event loop has ended, no other loop (a modal dialog's
     // included) runs again in this process.
     void closeGlyphEndsTheProgram();
@@ -272,6 +273,30 @@ void TestWindows::aboutIsModalAndTheSameEachTime()
     // Closing the About window changes nothing in the main window.
     QCOMPARE(windows->mainWindow()->size(), QSize(646, 148));
     QVERIFY(windows->mainWindow()->isVisible());
+}
+
+void TestWindows::submitWindowGetsTheScore()
+{
+    QPushButton *submit = in<QPushButton>(windows->mainWindow(), "Command6");
+    QVERIFY(!submit->isEnabled());
+    in<QPushButton>(windows->mainWindow(), "Command1")->click();
+    // The run wrote the score into a submission window it created, hidden.
+    SubmitWindow *window = windows->existingSubmit();
+    QVERIFY(window);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(in<QLineEdit>(window, "Text6")->text(), QStringLiteral("1.75"));
+
+    QVERIFY(submit->isEnabled());
+    submit->click();
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->parentWidget(), windows->mainWindow());
+    QVERIFY(window->isModal());
+
+    QPointer<SubmitWindow> gone = window;
+    clickLabel(in<QLabel>(windows->mainWindow(), "lbX"));
+    QVERIFY(!windows->existingSubmit());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(gone.isNull());
 }
 
 QTEST_MAIN(TestWindows)

@@ -1,0 +1,394 @@
+#include "helpers.h"
+#include "submitwindow.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+
+namespace {
+
+// A score server on 127.0.0.1 that records what each connection sent and answers as told.
+class TestServer : public QTcpServer
+{
+public:
+    enum class Mode { Reply, Silent, AbortOnData, CloseAtOnce };
+
+    explicit TestServer(Mode mode = Mode::Reply) : m_mode(mode)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *peer = nextPendingConnection()) {
+                ++connections;
+                received << QByteArray();
+                const int index = static_cast<int>(received.size()) - 1;
+                if (m_mode == Mode::CloseAtOnce) {
+                    peer->abort();
+                    peer->deleteLater();
+                    continue;
+                }
+                connect(peer, &QTcpSocket::readyRead, this, [this, peer, index] {
+                    received[index] += peer->readAll();
+                    if (!received[index].endsWith("data"))
+                        return;
+                    if (m_mode == Mode::AbortOnData)
+                        peer->abort();
+                    else if (m_mode == Mode::Reply)
+                        for (const QByteArray &chunk : std::as_const(replies))
+                            QTimer::singleShot(chunk.size() > 1000 ? 0 : 150 * (&chunk - replies.data()),
+                                               peer, [peer, chunk] { peer->write(chunk); });
+                });
+                connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
+            }
+        });
+        listen(QHostAddress::LocalHost, 0);
+    }
+
+    int connections = 0;
+    QList<QByteArray> received;
+    QList<QByteArray> replies{QByteArrayLiteral("Thanks!")};
+
+private:
+    Mode m_mode;
+};
+
+// A port nothing listens on: bound once, then given back.
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+} // namespace
+
+class TestSubmit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void initialState();
+    void exactBytesOnTheWire();
+    void addressWithBlanks_data();
+    void addressWithBlanks();
+    void replyInTwoChunksLeavesTheSecond();
+    void closedPortFailsAndRebuildsTheControls();
+    void silentResetReconnectsOnce();
+    void reconnectionThatFailsStopsThere();
+    void reservedNicknames_data();
+    void reservedNicknames();
+    void emptyNickname();
+    void closeWithoutSubmitting();
+    void reopenAfterASubmission();
+    void idleTimeout();
+    void idleTimeoutWithoutANickname();
+    void floodOfBytesIsCut();
+    void dragByTheLogoOnly();
+
+private:
+    template<typename T> T *child(const char *name)
+    {
+        auto *w = window->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no control %s", name);
+        return w;
+    }
+    void submitTo(quint16 port, const QString &nickname = QStringLiteral("anonymous"))
+    {
+        child<QLineEdit>("txtPort")->setText(QString::number(port));
+        child<QLineEdit>("Text7")->setText(nickname);
+        child<QPushButton>("cmdProcessScore")->click();
+    }
+
+    std::unique_ptr<SubmitWindow> window;
+    std::unique_ptr<TestServer> reconnectServer;
+};
+
+void TestSubmit::init()
+{
+    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::Silent);
+    window = std::make_unique<SubmitWindow>(nullptr, [] { return QStringLiteral("41.2"); }, 20,
+                                            5000, reconnectServer->serverPort());
+    window->showModal();
+}
+
+void TestSubmit::cleanup()
+{
+    window.reset();
+    reconnectServer.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestSubmit::initialState()
+{
+    QVERIFY(window->windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(window->size(), QSize(463, 183));
+    QCOMPARE(child<QLineEdit>("txtIP")->text(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(child<QLineEdit>("txtPort")->text(), QStringLiteral("1337"));
+    QVERIFY(child<QLineEdit>("txtPort")->isHidden());
+    QCOMPARE(child<QLineEdit>("Text7")->text(), QStringLiteral("anonymous"));
+    QCOMPARE(child<QLineEdit>("Text6")->text(), QStringLiteral("41.2"));
+    QVERIFY(!child<QLineEdit>("Text6")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdProcessScore")->isEnabled());
+    QVERIFY(!window->client().idleTimer().isActive());
+    QCOMPARE(window->client().idleTimer().interval(), 20);
+
+    // A nickname longer than ten characters cannot be typed.
+    QLineEdit *nick = child<QLineEdit>("Text7");
+    nick->clear();
+    QTest::keyClicks(nick, QStringLiteral("abcdefghijkl"));
+    QCOMPARE(nick->text(), QStringLiteral("abcdefghij"));
+}
+
+void TestSubmit::exactBytesOnTheWire()
+{
+    TestServer server;
+    submitTo(server.serverPort());
+    QTRY_COMPARE(server.received.value(0), QByteArray("41.2           By anonymousdata"));
+    QVERIFY(!child<QPushButton>("cmdProcessScore")->isEnabled());
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Thanks!"));
+    QVERIFY(window->client().idleTimer().isActive());
+    QCOMPARE(server.connections, 1);
+    QCOMPARE(reconnectServer->connections, 0);
+}
+
+void TestSubmit::addressWithBlanks_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("blanks around") << QStringLiteral("   127.0.0.1  ");
+    QTest::newRow("a name that must be looked up first") << QStringLiteral("localhost");
+}
+
+void TestSubmit::addressWithBlanks()
+{
+    QFETCH(QString, address);
+    TestServer server;
+    child<QLineEdit>("txtIP")->setText(address);
+    submitTo(server.serverPort());
+    QTRY_COMPARE(server.received.value(0), QByteArray("41.2           By anonymousdata"));
+}
+
+void TestSubmit::replyInTwoChunksLeavesTheSecond()
+{
+    TestServer server;
+    server.replies = {QByteArrayLiteral("first part"), QByteArrayLiteral("second part")};
+    submitTo(server.serverPort());
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("first part"));
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("second part"));
+}
+
+void TestSubmit::closedPortFailsAndRebuildsTheControls()
+{
+    child<QLineEdit>("txtIP")->setText(QStringLiteral("127.0.0.1"));
+    child<QPlainTextEdit>("Text3")->setPlainText(QStringLiteral("old reply"));
+    MessageBoxAnswerer answer;
+    submitTo(closedPort(), QStringLiteral("kim"));
+    QCOMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.text, QStringLiteral("The server you specified cannot be found!"));
+    QCOMPARE(answer.seen.title, QStringLiteral("Server not found!"));
+    QCOMPARE(answer.seen.icon, QMessageBox::NoIcon);
+    QVERIFY(!window->isVisible());
+    QVERIFY(!window->controls());
+    QVERIFY(!window->client().idleTimer().isActive());
+    const int ticks = window->client().idleTicks();
+
+    // The next use builds the controls in their first state and loads the score again.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    window->showModal();
+    QVERIFY(window->controls());
+    QCOMPARE(child<QLineEdit>("Text7")->text(), QStringLiteral("anonymous"));
+    QVERIFY(child<QPlainTextEdit>("Text3")->toPlainText().isEmpty());
+    QVERIFY(child<QPushButton>("cmdProcessScore")->isEnabled());
+    QCOMPARE(child<QLineEdit>("Text6")->text(), QStringLiteral("41.2"));
+    QCOMPARE(window->client().idleTicks(), ticks);
+    // A bad port number takes the same way out.
+    child<QLineEdit>("txtPort")->setText(QStringLiteral("nope"));
+    child<QPushButton>("cmdProcessScore")->click();
+    QCOMPARE(answer.seen.count, 2);
+}
+
+// A server that takes the score and drops the connection without a word: one reconnection to
+// the port beside it, on which nothing is sent.
+void TestSubmit::silentResetReconnectsOnce()
+{
+    TestServer server(TestServer::Mode::AbortOnData);
+    submitTo(server.serverPort());
+    QTRY_COMPARE(reconnectServer->connections, 1);
+    QTest::qWait(100);
+    QCOMPARE(reconnectServer->connections, 1);
+    QVERIFY(reconnectServer->received.value(0).isEmpty());
+    QVERIFY(!child<QPushButton>("cmdProcessScore")->isEnabled());
+    QCOMPARE(server.connections, 1);
+}
+
+void TestSubmit::reconnectionThatFailsStopsThere()
+{
+    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::CloseAtOnce);
+    window = std::make_unique<SubmitWindow>(nullptr, [] { return QStringLiteral("7"); }, 1000,
+                                            5000, reconnectServer->serverPort());
+    window->showModal();
+    TestServer server(TestServer::Mode::AbortOnData);
+    submitTo(server.serverPort());
+    QTRY_COMPARE(reconnectServer->connections, 1);
+    QTest::qWait(200);
+    QCOMPARE(reconnectServer->connections, 1);
+    QCOMPARE(server.connections, 1);
+}
+
+void TestSubmit::reservedNicknames_data()
+{
+    QTest::addColumn<QString>("nickname");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("lower case") << QStringLiteral("nimbu[s]") << true;
+    QTest::newRow("mixed case") << QStringLiteral("QolMar") << true;
+    QTest::newRow("as written") << QStringLiteral("NIMBU-S-") << true;
+    QTest::newRow("trailing blank") << QStringLiteral("QOLMAR ") << false;
+    QTest::newRow("something before") << QStringLiteral("xqolmar") << false;
+    QTest::newRow("part of it") << QStringLiteral("NIMBU") << false;
+    QTest::newRow("only blanks") << QStringLiteral("   ") << false;
+}
+
+void TestSubmit::reservedNicknames()
+{
+    QFETCH(QString, nickname);
+    QFETCH(bool, refused);
+    TestServer server;
+    MessageBoxAnswerer answer;
+    submitTo(server.serverPort(), nickname);
+    if (refused) {
+        QCOMPARE(answer.seen.count, 1);
+        QCOMPARE(answer.seen.text, QStringLiteral("Sorry, that nickname has been reserved."));
+        QCOMPARE(answer.seen.title, QStringLiteral("Reserved Nickname"));
+        QCOMPARE(answer.seen.icon, QMessageBox::Critical);
+        QVERIFY(child<QLineEdit>("Text7")->text().isEmpty());
+        QCOMPARE(window->focusWidget(), child<QLineEdit>("Text7"));
+        QVERIFY(!window->client().idleTimer().isActive());
+        QTest::qWait(50);
+        QCOMPARE(server.connections, 0);
+    } else {
+        QTRY_COMPARE(server.received.value(0),
+                     QByteArray("41.2           By ") + nickname.toLatin1() + "data");
+        QCOMPARE(answer.seen.count, 0);
+    }
+}
+
+void TestSubmit::emptyNickname()
+{
+    TestServer server;
+    MessageBoxAnswerer answer;
+    submitTo(server.serverPort(), QString());
+    QCOMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.text, QStringLiteral("You must type in a nickname!"));
+    QCOMPARE(answer.seen.title, QStringLiteral("No Nickname!"));
+    QCOMPARE(answer.seen.icon, QMessageBox::NoIcon);
+    QVERIFY(!window->client().idleTimer().isActive());
+    QVERIFY(child<QPushButton>("cmdProcessScore")->isEnabled());
+    QTest::qWait(50);
+    QCOMPARE(server.connections, 0);
+}
+
+void TestSubmit::closeWithoutSubmitting()
+{
+    MessageBoxAnswerer answer;
+    child<QPushButton>("Command1")->click();
+    QCOMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.text, QStringLiteral("Thank you, anonymous, for submitting your results. "
+                                              "This window will now close."));
+    QCOMPARE(answer.seen.title, QStringLiteral("Results"));
+    QCOMPARE(answer.seen.icon, QMessageBox::Information);
+    QVERIFY(!window->isVisible());
+    QVERIFY(window->controls());
+}
+
+void TestSubmit::reopenAfterASubmission()
+{
+    TestServer server;
+    submitTo(server.serverPort(), QStringLiteral("kim"));
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Thanks!"));
+    {
+        MessageBoxAnswerer answer;
+        child<QPushButton>("Command1")->click();
+        QCOMPARE(answer.seen.text, QStringLiteral("Thank you, kim, for submitting your results. "
+                                                  "This window will now close."));
+    }
+    window->showModal();
+    QVERIFY(!child<QPushButton>("cmdProcessScore")->isEnabled());
+    QCOMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Thanks!"));
+    QCOMPARE(child<QLineEdit>("Text7")->text(), QStringLiteral("kim"));
+}
+
+// With a nickname the timer keeps closing the connection after the tenth tick, without a word.
+void TestSubmit::idleTimeout()
+{
+    TestServer server;
+    server.replies.clear();
+    MessageBoxAnswerer answer;
+    submitTo(server.serverPort());
+    QTRY_COMPARE(server.received.value(0), QByteArray("41.2           By anonymousdata"));
+    QTRY_VERIFY(window->client().idleTicks() > 10);
+    QTRY_VERIFY(!window->client().socket().isConnected());
+    QVERIFY(window->client().idleTimer().isActive());
+    QTest::qWait(60);
+    QVERIFY(window->client().idleTicks() > 12);
+    QCOMPARE(answer.seen.count, 0);
+}
+
+void TestSubmit::idleTimeoutWithoutANickname()
+{
+    TestServer server;
+    MessageBoxAnswerer answer;
+    submitTo(server.serverPort());
+    child<QLineEdit>("Text7")->clear();
+    QTRY_COMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.text,
+             QStringLiteral("You've been disconnected.  You may only stay idle for 10 seconds!"));
+    QCOMPARE(answer.seen.title, QStringLiteral("Disconnected!"));
+    QCOMPARE(window->client().idleTicks(), 0);
+    QVERIFY(!window->client().idleTimer().isActive());
+    QVERIFY(!child<QPushButton>("cmdProcessScore")->isEnabled());
+}
+
+// Megabytes, binary bytes: the window shows at most the last 64 KiB that arrived.
+void TestSubmit::floodOfBytesIsCut()
+{
+    TestServer server;
+    QByteArray flood(3 << 20, 'a');
+    for (int i = 0; i < flood.size(); i += 97)
+        flood[i] = char(i % 256);
+    flood.append("THE END");
+    server.replies = {flood};
+    submitTo(server.serverPort());
+    QTRY_VERIFY(child<QPlainTextEdit>("Text3")->toPlainText().endsWith(QStringLiteral("THE END")));
+    QVERIFY(child<QPlainTextEdit>("Text3")->toPlainText().size() <= SubmissionClient::ReplyLimit);
+}
+
+void TestSubmit::dragByTheLogoOnly()
+{
+    window->move(50, 50);
+    const auto drag = [](QWidget *w) {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)),
+                          Qt::RightButton, Qt::RightButton, {});
+        QApplication::sendEvent(w, &press);
+        QMouseEvent move(QEvent::MouseMove, QPointF(12, 7), w->mapToGlobal(QPointF(12, 7)),
+                         Qt::NoButton, Qt::RightButton, {});
+        QApplication::sendEvent(w, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(12, 7),
+                            w->mapToGlobal(QPointF(12, 7)), Qt::RightButton, Qt::NoButton, {});
+        QApplication::sendEvent(w, &release);
+    };
+    drag(child<QLabel>("lblstatus"));
+    QCOMPARE(window->pos(), QPoint(50, 50));
+    drag(child<QLabel>("imgLogo"));
+    QCOMPARE(window->pos(), QPoint(60, 55));
+}
+
+QTEST_MAIN(TestSubmit)
+#include "tst_submit.moc"
