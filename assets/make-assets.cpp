@@ -67,7 +67,8 @@ QImage logo()
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(27, 0, 200, 21), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("CPU Orvane"));
+    p.drawText(QRect(27, 0, 200, 21), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("CPU Orvane"));
     f.setBold(false);
     f.setPixelSize(10);
     p.setFont(f);
@@ -99,8 +100,7 @@ QImage burnIn()
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(32, 0, 260, 30), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("Burn-In"));
+    p.drawText(QRect(32, 0, 260, 30), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Burn-In"));
     return image;
 }
 
@@ -120,7 +120,8 @@ QImage about()
     f.setBold(true);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(QRect(42, 0, 300, 34), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("CPU Orvane"));
+    p.drawText(QRect(42, 0, 300, 34), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("CPU Orvane"));
     p.fillRect(QRect(0, 34, 400, 2), QColor(200, 170, 90));
     return image;
 }

@@ -30,9 +30,8 @@ int main(int argc, char **argv)
 {
     static void (*const kernels[KERNELS])(double *, double *) = {
         addition, subtraction, multiplication, division, prime, pi, power};
-    static const char *const names[KERNELS] = {"addition", "subtraction", "multiplication",
-                                               "division", "prime",       "pi",
-                                               "power"};
+    static const char *const names[KERNELS] = {
+        "addition", "subtraction", "multiplication", "division", "prime", "pi", "power"};
     int runs = argc > 1 ? atoi(argv[1]) : 5;
     if (runs < 1 || runs > MAX_RUNS) {
         fprintf(stderr, "usage: kalvex-bench [runs, 1 to %d]\n", MAX_RUNS);

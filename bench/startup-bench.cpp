@@ -4,8 +4,8 @@
 #include "appwindows.h"
 #include "kernelset.h"
 #include "linuxhost.h"
-#include "messages.h"
 #include "mainwindow.h"
+#include "messages.h"
 #include "shell.h"
 
 #include <QApplication>

@@ -29,10 +29,10 @@ constexpr Test Tests[KernelCount] = {
 };
 
 // Fields an abort request fills with "0" when they are still empty, in this order.
-constexpr Field AbortFillOrder[] = {Field::txt1, Field::txt2,     Field::txt3,    Field::txt4,
-                                    Field::txt5, Field::txt6,     Field::txt7,    Field::txt8,
-                                    Field::Text1, Field::Text2,   Field::txtTotal, Field::txtTotal2,
-                                    Field::txtcomptotal};
+constexpr Field AbortFillOrder[] = {
+    Field::txt1,     Field::txt2,      Field::txt3,        Field::txt4,  Field::txt5,
+    Field::txt6,     Field::txt7,      Field::txt8,        Field::Text1, Field::Text2,
+    Field::txtTotal, Field::txtTotal2, Field::txtcomptotal};
 
 // A count the run accepts: a number of at least one.
 std::optional<double> validCount(const QString &text)
@@ -47,8 +47,7 @@ std::optional<double> validCount(const QString &text)
 
 BenchmarkRun::BenchmarkRun(BenchmarkView &view, KernelSet &kernels)
     : m_view(view), m_kernels(kernels)
-{
-}
+{}
 
 void BenchmarkRun::click()
 {
@@ -161,9 +160,9 @@ BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
             return o;
     }
     // Totals come from the texts shown, read back, not from numbers held aside.
-    m_simpleTotal = Currency::fromDouble(((fieldNumber(Field::txt1) + fieldNumber(Field::txt2)) +
-                                          fieldNumber(Field::txt3)) +
-                                         fieldNumber(Field::txt4));
+    m_simpleTotal = Currency::fromDouble(
+        ((fieldNumber(Field::txt1) + fieldNumber(Field::txt2)) + fieldNumber(Field::txt3)) +
+        fieldNumber(Field::txt4));
     m_view.setText(Field::txtTotal, currencyText(m_simpleTotal));
 
     for (int test = 4; test < KernelCount; ++test) {
@@ -176,7 +175,8 @@ BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
     if (!eventsRun())
         return Outcome::Closed;
 
-    const Currency complexTotal = readCurrency(m_view.text(Field::txtcomptotal)).value_or(Currency());
+    const Currency complexTotal =
+        readCurrency(m_view.text(Field::txtcomptotal)).value_or(Currency());
     m_view.setText(Field::txtTotal2, currencyText(complexTotal + m_simpleTotal));
     m_view.setStatus(QStringLiteral("\u00BB Benchmark Complete."));
 

@@ -30,7 +30,12 @@ public:
     const QString &barWidthText() const { return m_barWidthText; }
 
 private:
-    enum class Outcome { Done, Aborted, Closed };
+    enum class Outcome
+    {
+        Done,
+        Aborted,
+        Closed
+    };
 
     void requestAbort();
     void start();

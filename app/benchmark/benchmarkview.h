@@ -7,7 +7,8 @@
 #include <QString>
 
 // The result fields of the main window the run writes and reads back.
-enum class Field {
+enum class Field
+{
     txt1,
     txt2,
     txt3,

@@ -13,8 +13,7 @@ public:
     // setEntryVisible(n, visible) shows or hides reference entry n, 1 to 9.
     explicit ComparisonChart(std::function<void(int, bool)> setEntryVisible)
         : m_setEntryVisible(std::move(setEntryVisible))
-    {
-    }
+    {}
 
     void reset() { comparisonStep = 0; }
     void next();

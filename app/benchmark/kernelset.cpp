@@ -12,8 +12,7 @@ const char *kernelSymbol(Kernel kernel)
 
 KalvexLibrary::KalvexLibrary(QStringList folders, SystemPath systemPath)
     : m_folders(std::move(folders)), m_systemPath(systemPath)
-{
-}
+{}
 
 bool KalvexLibrary::load(QString *error)
 {

@@ -11,7 +11,16 @@
 
 #include <array>
 
-enum class Kernel { Addition, Subtraction, Multiplication, Division, Prime, Pi, Power };
+enum class Kernel
+{
+    Addition,
+    Subtraction,
+    Multiplication,
+    Division,
+    Prime,
+    Pi,
+    Power
+};
 inline constexpr int KernelCount = 7;
 
 // The plain C names the library exports, in the order a cycle runs them.
@@ -28,7 +37,11 @@ public:
 class KalvexLibrary final : public KernelSet
 {
 public:
-    enum class SystemPath { Search, Skip };
+    enum class SystemPath
+    {
+        Search,
+        Skip
+    };
 
     // Folders tried in order before the system's library path; empty means the program's own
     // folder.

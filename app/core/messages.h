@@ -11,7 +11,12 @@ inline QString appTitle()
     return QStringLiteral("CPU - Orvane");
 }
 
-enum class MessageIcon { None, Critical, Information };
+enum class MessageIcon
+{
+    None,
+    Critical,
+    Information
+};
 
 void showMessage(QWidget *parent, const QString &text, const QString &title = appTitle(),
                  MessageIcon icon = MessageIcon::None);

@@ -47,7 +47,8 @@ QString currencyText(Currency value, const QLocale &locale)
     const bool negative = raw < 0;
     const quint64 magnitude = negative ? 0 - static_cast<quint64>(raw) : static_cast<quint64>(raw);
     const quint64 whole = magnitude / Currency::Scale;
-    QString fraction = QStringLiteral("%1").arg(magnitude % Currency::Scale, 4, 10, QLatin1Char('0'));
+    QString fraction =
+        QStringLiteral("%1").arg(magnitude % Currency::Scale, 4, 10, QLatin1Char('0'));
     while (fraction.endsWith(QLatin1Char('0')))
         fraction.chop(1);
     QString text = QString::number(whole);

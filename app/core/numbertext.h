@@ -1,9 +1,10 @@
 // Number texts: how the benchmark writes numbers into its fields and reads them back.
 //
 // The run keeps every result as text in a window field and forms each total by reading those
-// texts back, so writing and reading must be exact inverses under the user's locale (the default QLocale, which main() sets from the system). A double is
-// written with at most 15 significant digits in plain decimal notation, a Currency with at most
-// four decimals; neither carries trailing zeros, a trailing separator or thousands separators.
+// texts back, so writing and reading must be exact inverses under the user's locale (the default
+// QLocale, which main() sets from the system). A double is written with at most 15 significant
+// digits in plain decimal notation, a Currency with at most four decimals; neither carries trailing
+// zeros, a trailing separator or thousands separators.
 #pragma once
 
 #include "currency.h"
@@ -19,5 +20,4 @@ QString currencyText(Currency value, const QLocale &locale = QLocale());
 // The whole text, blanks around it ignored, as a finite decimal number in the locale: optional
 // sign, fraction and exponent; no thousands separators. Anything else gives no value.
 std::optional<double> readNumber(const QString &text, const QLocale &locale = QLocale());
-std::optional<Currency> readCurrency(const QString &text,
-                                     const QLocale &locale = QLocale());
+std::optional<Currency> readCurrency(const QString &text, const QLocale &locale = QLocale());

@@ -5,5 +5,4 @@
 #include <QString>
 #include <QTime>
 
-QString timeText(const QTime &time = QTime::currentTime(),
-                 const QLocale &locale = QLocale());
+QString timeText(const QTime &time = QTime::currentTime(), const QLocale &locale = QLocale());

@@ -32,8 +32,8 @@ void WindowDrag::move(float x, float y)
         return;
     // The sum in extended precision, stored as single, as twips on the screen.
     const QPoint at = m_window->pos();
-    const float left = static_cast<float>(static_cast<long double>(at.x() * TwipsPerPixel) + x -
-                                          m_dragStartX);
+    const float left =
+        static_cast<float>(static_cast<long double>(at.x() * TwipsPerPixel) + x - m_dragStartX);
     m_window->move(twipsToPixels(left), at.y());
     const float top = static_cast<float>(
         static_cast<long double>(m_window->pos().y() * TwipsPerPixel) + y - m_dragStartY);

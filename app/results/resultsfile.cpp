@@ -42,7 +42,9 @@ bool nextField(const QByteArray &text, qsizetype &pos, QByteArray &field)
     if (pos >= size)
         return false;
     field.clear();
-    const auto atLineEnd = [&](qsizetype i) { return text[i] == '\r' || text[i] == '\n'; };
+    const auto atLineEnd = [&](qsizetype i) {
+        return text[i] == '\r' || text[i] == '\n';
+    };
     const auto skipDelimiter = [&] {
         if (pos < size && text[pos] == ',') {
             ++pos;

@@ -61,8 +61,8 @@ void AppWindows::showAbout()
 SubmitWindow *AppWindows::submit()
 {
     if (!m_submit) {
-        m_submit = new SubmitWindow(m_main.get(),
-                                    [this] { return m_main->text(Field::txtTotal2); });
+        m_submit =
+            new SubmitWindow(m_main.get(), [this] { return m_main->text(Field::txtTotal2); });
     }
     return m_submit;
 }

@@ -19,8 +19,7 @@
 #include <QScreen>
 #include <QTimer>
 
-MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe,
-                       QWidget *parent)
+MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>()),
       m_windows(windows), m_probe(probe), m_run(*this, kernels),
       m_chart([this](int entry, bool visible) { setReferenceEntryVisible(entry, visible); })
@@ -30,8 +29,9 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
     ui->txtio->setText(QDir::home().filePath(QStringLiteral("mycomp.dat")));
 
     m_drag = new WindowDrag(this);
-    for (QWidget *handle : {static_cast<QWidget *>(ui->imgLogo), static_cast<QWidget *>(ui->lblBeta),
-                            static_cast<QWidget *>(ui->lblstatus)})
+    for (QWidget *handle :
+         {static_cast<QWidget *>(ui->imgLogo), static_cast<QWidget *>(ui->lblBeta),
+          static_cast<QWidget *>(ui->lblstatus)})
         m_drag->addHandle(handle);
     m_drag->addMoveSource(this);
     m_drag->addMoveSource(ui->client);
@@ -47,7 +47,8 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(2000);
-    connect(m_timer1, &QTimer::timeout, this, [this] { ui->txt2k->setText(m_probe.refreshSpeed()); });
+    connect(m_timer1, &QTimer::timeout, this,
+            [this] { ui->txt2k->setText(m_probe.refreshSpeed()); });
 
     connect(ui->Command1, &QPushButton::clicked, this, [this] { m_run.click(); });
     connect(ui->Command7, &QPushButton::clicked, this, [this] { m_windows.showBurnIn(); });
@@ -223,19 +224,32 @@ void MainWindow::setStatus(const QString &caption)
 QString MainWindow::text(Field field) const
 {
     switch (field) {
-    case Field::txt1: return ui->txt1->text();
-    case Field::txt2: return ui->txt2->text();
-    case Field::txt3: return ui->txt3->text();
-    case Field::txt4: return ui->txt4->text();
-    case Field::txt5: return ui->txt5->text();
-    case Field::txt6: return ui->txt6->text();
-    case Field::txt7: return ui->txt7->text();
-    case Field::txt8: return ui->txt8->text();
-    case Field::Text1: return ui->Text1->text();
-    case Field::Text2: return ui->Text2->toPlainText();
-    case Field::txtTotal: return ui->txtTotal->text();
-    case Field::txtTotal2: return ui->txtTotal2->text();
-    case Field::txtcomptotal: return ui->txtcomptotal->text();
+    case Field::txt1:
+        return ui->txt1->text();
+    case Field::txt2:
+        return ui->txt2->text();
+    case Field::txt3:
+        return ui->txt3->text();
+    case Field::txt4:
+        return ui->txt4->text();
+    case Field::txt5:
+        return ui->txt5->text();
+    case Field::txt6:
+        return ui->txt6->text();
+    case Field::txt7:
+        return ui->txt7->text();
+    case Field::txt8:
+        return ui->txt8->text();
+    case Field::Text1:
+        return ui->Text1->text();
+    case Field::Text2:
+        return ui->Text2->toPlainText();
+    case Field::txtTotal:
+        return ui->txtTotal->text();
+    case Field::txtTotal2:
+        return ui->txtTotal2->text();
+    case Field::txtcomptotal:
+        return ui->txtcomptotal->text();
     }
     return {};
 }
@@ -244,19 +258,45 @@ void MainWindow::setText(Field field, const QString &text)
 {
     QLineEdit *edit = nullptr;
     switch (field) {
-    case Field::txt1: edit = ui->txt1; break;
-    case Field::txt2: edit = ui->txt2; break;
-    case Field::txt3: edit = ui->txt3; break;
-    case Field::txt4: edit = ui->txt4; break;
-    case Field::txt5: edit = ui->txt5; break;
-    case Field::txt6: edit = ui->txt6; break;
-    case Field::txt7: edit = ui->txt7; break;
-    case Field::txt8: edit = ui->txt8; break;
-    case Field::Text1: edit = ui->Text1; break;
-    case Field::Text2: ui->Text2->setPlainText(text); return;
-    case Field::txtTotal: edit = ui->txtTotal; break;
-    case Field::txtTotal2: edit = ui->txtTotal2; break;
-    case Field::txtcomptotal: edit = ui->txtcomptotal; break;
+    case Field::txt1:
+        edit = ui->txt1;
+        break;
+    case Field::txt2:
+        edit = ui->txt2;
+        break;
+    case Field::txt3:
+        edit = ui->txt3;
+        break;
+    case Field::txt4:
+        edit = ui->txt4;
+        break;
+    case Field::txt5:
+        edit = ui->txt5;
+        break;
+    case Field::txt6:
+        edit = ui->txt6;
+        break;
+    case Field::txt7:
+        edit = ui->txt7;
+        break;
+    case Field::txt8:
+        edit = ui->txt8;
+        break;
+    case Field::Text1:
+        edit = ui->Text1;
+        break;
+    case Field::Text2:
+        ui->Text2->setPlainText(text);
+        return;
+    case Field::txtTotal:
+        edit = ui->txtTotal;
+        break;
+    case Field::txtTotal2:
+        edit = ui->txtTotal2;
+        break;
+    case Field::txtcomptotal:
+        edit = ui->txtcomptotal;
+        break;
     }
     edit->setText(text);
     edit->setCursorPosition(0);

@@ -7,8 +7,8 @@
 #include "burninwindow.h"
 #include "kernelset.h"
 #include "linuxhost.h"
-#include "messages.h"
 #include "mainwindow.h"
+#include "messages.h"
 #include "shell.h"
 
 #include <QApplication>
@@ -22,10 +22,11 @@ class FixedKernels final : public KernelSet
 public:
     bool run(Kernel kernel, double *result, double *seconds, QString *) override
     {
-        static constexpr double times[KernelCount] = {0.251, 0.249, 0.186, 0.295, 0.057, 0.298, 0.4};
+        static constexpr double times[KernelCount] = {0.251, 0.249, 0.186, 0.295,
+                                                      0.057, 0.298, 0.4};
         static constexpr double results[KernelCount] = {
-            750000000.0, 150000000.0, 1.2500000075e17, 1.999999996, 30712429.0, 3.1415926449823899,
-            1.0460278636963902};
+            750000000.0, 150000000.0,        1.2500000075e17,   1.999999996,
+            30712429.0,  3.1415926449823899, 1.0460278636963902};
         *seconds = times[static_cast<int>(kernel)];
         *result = results[static_cast<int>(kernel)];
         return true;

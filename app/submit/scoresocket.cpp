@@ -6,11 +6,10 @@ ScoreSocket::ScoreSocket(QObject *parent) : QObject(parent)
 {
     // What a hostile server can make the client hold before it is read.
     m_socket.setReadBufferSize(1 << 20);
-    connect(&m_socket, &QTcpSocket::readyRead, this,
-            [this] {
-                m_received += m_socket.bytesAvailable();
-                emit dataArrival(m_socket.bytesAvailable());
-            });
+    connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
+        m_received += m_socket.bytesAvailable();
+        emit dataArrival(m_socket.bytesAvailable());
+    });
     connect(&m_socket, &QAbstractSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError code) {
                 if (code == QAbstractSocket::RemoteHostClosedError && m_received > 0)

@@ -16,14 +16,14 @@ class SubmitView
 {
 public:
     virtual ~SubmitView() = default;
-    virtual QString nickname() const = 0;                 // Text7
+    virtual QString nickname() const = 0; // Text7
     virtual void setNickname(const QString &text) = 0;
     virtual void focusNickname() = 0;
-    virtual QString serverAddress() const = 0;            // txtIP
-    virtual QString serverPort() const = 0;               // txtPort
-    virtual QString score() const = 0;                    // Text6
-    virtual void setReply(const QString &text) = 0;       // Text3
-    virtual void setProcessEnabled(bool enabled) = 0;     // cmdProcessScore
+    virtual QString serverAddress() const = 0;        // txtIP
+    virtual QString serverPort() const = 0;           // txtPort
+    virtual QString score() const = 0;                // Text6
+    virtual void setReply(const QString &text) = 0;   // Text3
+    virtual void setProcessEnabled(bool enabled) = 0; // cmdProcessScore
     virtual void showMessage(const QString &text, const QString &title, MessageIcon icon) = 0;
     virtual void letEventsRun() = 0;
     // The send-failure path: the window's controls go and are rebuilt at its next use.

@@ -2,15 +2,13 @@
 
 General::General(RegistryLayer &registry, std::function<void(const QString &)> showFormatMessage)
     : m_registry(registry), m_showFormatMessage(std::move(showFormatMessage))
-{
-}
+{}
 
 RegKey General::GetRootKey(const QString &name)
 {
-    static const char *const roots[] = {"HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",
-                                        "HKEY_LOCAL_MACHINE",    "HKEY_USERS",
-                                        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
-                                        "HKEY_DYN_DATA"};
+    static const char *const roots[] = {
+        "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",   "HKEY_LOCAL_MACHINE", "HKEY_USERS",
+        "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG", "HKEY_DYN_DATA"};
     for (RegKey i = 0; i < std::size(roots); ++i) {
         if (name == QLatin1String(roots[i]))
             return 0x80000000u + i;

@@ -116,5 +116,6 @@ void GetCpu::GetProcessorRawSpeed(char *speed)
             QStringLiteral("/sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq"), 64);
         hz = khz.trimmed().toDouble() * 1000.0;
     }
-    writeText(speed, hz > 0.0 ? QByteArray::number(qRound64(hz / 1e6)) + " MHz" : QByteArray("Unknown"));
+    writeText(speed,
+              hz > 0.0 ? QByteArray::number(qRound64(hz / 1e6)) + " MHz" : QByteArray("Unknown"));
 }

@@ -13,7 +13,9 @@ QByteArray CpuInfo::identifier(const QByteArray &machine) const
     const QByteArray s = stepping.isEmpty() ? revision : stepping;
     if (f.isEmpty() && m.isEmpty() && s.isEmpty())
         return {};
-    const auto orQuestion = [](const QByteArray &v) { return v.isEmpty() ? QByteArray("?") : v; };
+    const auto orQuestion = [](const QByteArray &v) {
+        return v.isEmpty() ? QByteArray("?") : v;
+    };
     return (machine.isEmpty() ? QByteArray("unknown") : machine) + " Family " + orQuestion(f) +
            " Model " + orQuestion(m) + " Stepping " + orQuestion(s);
 }
@@ -25,12 +27,13 @@ CpuInfo parseCpuInfo(const QByteArray &text)
     {
         const char *key;
         QByteArray CpuInfo::*field;
-    } fields[] = {{"model name", &CpuInfo::modelName},   {"vendor_id", &CpuInfo::vendor},
-                  {"cpu family", &CpuInfo::family},      {"model", &CpuInfo::model},
-                  {"stepping", &CpuInfo::stepping},      {"CPU architecture", &CpuInfo::architecture},
-                  {"CPU part", &CpuInfo::part},          {"CPU revision", &CpuInfo::revision},
-                  {"Processor", &CpuInfo::modelName},    {"cpu model", &CpuInfo::modelName},
-                  {"CPU implementer", &CpuInfo::vendor}};
+    } fields[] = {
+        {"model name", &CpuInfo::modelName},  {"vendor_id", &CpuInfo::vendor},
+        {"cpu family", &CpuInfo::family},     {"model", &CpuInfo::model},
+        {"stepping", &CpuInfo::stepping},     {"CPU architecture", &CpuInfo::architecture},
+        {"CPU part", &CpuInfo::part},         {"CPU revision", &CpuInfo::revision},
+        {"Processor", &CpuInfo::modelName},   {"cpu model", &CpuInfo::modelName},
+        {"CPU implementer", &CpuInfo::vendor}};
     for (QByteArray line : text.split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);

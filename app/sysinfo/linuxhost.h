@@ -14,8 +14,7 @@ class LinuxHost
 public:
     explicit LinuxHost(std::function<void(const QString &)> showFormatMessage = {})
         : general(registry, std::move(showFormatMessage)), probe(os, cpu, general)
-    {
-    }
+    {}
 
     LinuxOsQueries os;
     GetCpu cpu;

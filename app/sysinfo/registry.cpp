@@ -36,8 +36,8 @@ void MemoryRegistry::setString(RegKey root, const QString &path, const QByteArra
     setValue(root, path, name, {RegSz, text + '\0'});
 }
 
-RegStatus MemoryRegistry::open(RegKey root, const QByteArray &subKey, std::uint32_t,
-                               std::uint32_t, RegKey *key)
+RegStatus MemoryRegistry::open(RegKey root, const QByteArray &subKey, std::uint32_t, std::uint32_t,
+                               RegKey *key)
 {
     if (!m_populated) {
         m_populated = true;

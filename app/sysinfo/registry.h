@@ -51,7 +51,8 @@ public:
     };
 
     // A string value is stored with its terminating NUL.
-    void setString(RegKey root, const QString &path, const QByteArray &name, const QByteArray &text);
+    void setString(RegKey root, const QString &path, const QByteArray &name,
+                   const QByteArray &text);
     void setValue(RegKey root, const QString &path, const QByteArray &name, Value value);
     void addKey(RegKey root, const QString &path);
 

@@ -46,8 +46,7 @@ constexpr short HostRow = 7;
 
 SystemProbe::SystemProbe(OsQueries &os, ProcessorLibrary &library, General &registry)
     : m_os(os), m_library(library), m_registry(registry)
-{
-}
+{}
 
 qint64 SystemProbe::megabytes(std::uint64_t totalBytes)
 {
@@ -72,7 +71,8 @@ ProbeResult SystemProbe::startUp()
 
     // Each row is tested on its own, in table order.
     const QString versionText =
-        QString(QString::number(version.major) + QLatin1Char('.') + QString::number(version.minor)).left(3);
+        QString(QString::number(version.major) + QLatin1Char('.') + QString::number(version.minor))
+            .left(3);
     const QString platformText = QString::number(version.platformId);
     const QString servicePack = shown(version.csdVersion);
     const char *registryValue = nullptr;
@@ -100,10 +100,11 @@ ProbeResult SystemProbe::startUp()
         r.txtproc2 = QString::number(processors);
         r.Text3 = shown(processorText);
         if (r.Text3 == QStringLiteral("Unknown"))
-            r.Text3 = shown(m_registry.ReadRegistryValue(ProcessorKey, QLatin1String(registryValue)));
+            r.Text3 =
+                shown(m_registry.ReadRegistryValue(ProcessorKey, QLatin1String(registryValue)));
         if (r.Text3 == QStringLiteral("Error"))
-            r.Text3 = shown(m_registry.ReadRegistryValue(ProcessorKey,
-                                                         QStringLiteral("VendorIdentifier")));
+            r.Text3 = shown(
+                m_registry.ReadRegistryValue(ProcessorKey, QStringLiteral("VendorIdentifier")));
     }
     r.txtproc2 += QStringLiteral(" processor(s)");
     return r;

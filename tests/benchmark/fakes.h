@@ -38,21 +38,69 @@ public:
     std::function<void()> onEvents;
 
     QString benchmarkCaption() const override { return caption; }
-    void setBenchmarkCaption(const QString &c) override { touch(); caption = c; }
-    void setBenchmarkEnabled(bool e) override { touch(); benchmarkEnabled = e; }
-    void setStatus(const QString &s) override { touch(); status = s; }
+    void setBenchmarkCaption(const QString &c) override
+    {
+        touch();
+        caption = c;
+    }
+    void setBenchmarkEnabled(bool e) override
+    {
+        touch();
+        benchmarkEnabled = e;
+    }
+    void setStatus(const QString &s) override
+    {
+        touch();
+        status = s;
+    }
     QString text(Field f) const override { return fields.value(f); }
-    void setText(Field f, const QString &t) override { touch(); fields[f] = t; }
-    void setSpeedTimerEnabled(bool e) override { touch(); speedTimer = e; }
-    void setFrameKeeperEnabled(bool e) override { touch(); frameKeeper = e; }
-    void expandWindow() override { touch(); ++expansions; }
-    void setOwnBarWidth(float w) override { touch(); ownBarWidth = w; }
-    void showOwnResult() override { touch(); ownResultShown = true; }
-    void setSubmitEnabled(bool e) override { touch(); submitEnabled = e; }
+    void setText(Field f, const QString &t) override
+    {
+        touch();
+        fields[f] = t;
+    }
+    void setSpeedTimerEnabled(bool e) override
+    {
+        touch();
+        speedTimer = e;
+    }
+    void setFrameKeeperEnabled(bool e) override
+    {
+        touch();
+        frameKeeper = e;
+    }
+    void expandWindow() override
+    {
+        touch();
+        ++expansions;
+    }
+    void setOwnBarWidth(float w) override
+    {
+        touch();
+        ownBarWidth = w;
+    }
+    void showOwnResult() override
+    {
+        touch();
+        ownResultShown = true;
+    }
+    void setSubmitEnabled(bool e) override
+    {
+        touch();
+        submitEnabled = e;
+    }
     QString cycleCountText() override { return count; }
     QString logText() override { return log; }
-    void setLogText(const QString &t) override { touch(); log = t; }
-    void setSubmissionScore(const QString &s) override { touch(); submissionScore = s; }
+    void setLogText(const QString &t) override
+    {
+        touch();
+        log = t;
+    }
+    void setSubmissionScore(const QString &s) override
+    {
+        touch();
+        submissionScore = s;
+    }
     void letEventsRun() override
     {
         ++eventPoints;
@@ -76,7 +124,9 @@ class FakeKernels : public KernelSet
 {
 public:
     // Seconds for the n-th call (counting from 0) of a kernel; results are fixed stand-ins.
-    std::function<double(Kernel, int call)> seconds = [](Kernel, int) { return 0.25; };
+    std::function<double(Kernel, int call)> seconds = [](Kernel, int) {
+        return 0.25;
+    };
     QVector<Kernel> calls;
     QString failure; // when set, every call fails with this reason
     // Runs inside each call, as if during the kernel's loop: where a test queues a click.

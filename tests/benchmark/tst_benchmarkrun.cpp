@@ -12,7 +12,9 @@ const QString Finished = QStringLiteral("Benchmark finished at 12:00:00.\r\n");
 // overall time is 1.5 s plus that.
 std::function<double(Kernel, int)> powerTimes(QVector<double> times)
 {
-    return [times](Kernel k, int call) { return k == Kernel::Power ? times.value(call) : 0.25; };
+    return [times](Kernel k, int call) {
+        return k == Kernel::Power ? times.value(call) : 0.25;
+    };
 }
 } // namespace
 
@@ -43,7 +45,9 @@ void TestBenchmarkRun::firstRunWithTheDefaultCount()
 {
     FakeView view;
     FakeKernels kernels;
-    kernels.seconds = [](Kernel k, int) { return k == Kernel::Prime ? 0.041 : 0.264; };
+    kernels.seconds = [](Kernel k, int) {
+        return k == Kernel::Prime ? 0.041 : 0.264;
+    };
     view.fields[Field::txt6] = QStringLiteral("943253249333191");
     BenchmarkRun run(view, kernels);
 
@@ -87,7 +91,9 @@ void TestBenchmarkRun::threeCyclesAverage()
 
     // The timers stay off for the whole run.
     bool timersOffInside = true;
-    view.onEvents = [&] { timersOffInside = timersOffInside && !view.speedTimer && !view.frameKeeper; };
+    view.onEvents = [&] {
+        timersOffInside = timersOffInside && !view.speedTimer && !view.frameKeeper;
+    };
     run.click();
 
     QVERIFY(timersOffInside);
@@ -129,9 +135,9 @@ void TestBenchmarkRun::abortDuringTheFirstTest()
     QCOMPARE(kernels.calls.size(), 1);
     QCOMPARE(view.log, QStringLiteral("Burn-In Ready...") + Start + Aborted);
     QCOMPARE(view.fields[Field::txt1], QStringLiteral("0.25"));
-    for (const Field f : {Field::txt2, Field::txt3, Field::txt4, Field::txt5, Field::txt7,
-                          Field::txt8, Field::Text1, Field::Text2, Field::txtTotal,
-                          Field::txtcomptotal})
+    for (const Field f :
+         {Field::txt2, Field::txt3, Field::txt4, Field::txt5, Field::txt7, Field::txt8,
+          Field::Text1, Field::Text2, Field::txtTotal, Field::txtcomptotal})
         QCOMPARE(view.fields[f], QStringLiteral("0"));
     QCOMPARE(view.fields[Field::txt6], QStringLiteral("943253249333191"));
     QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("7.5"));
@@ -224,8 +230,8 @@ void TestBenchmarkRun::countChangedDuringTheRun_data()
     QTest::addColumn<QString>("quoted");
     QTest::addColumn<QString>("average");
 
-    QTest::newRow("another number") << QStringLiteral("2") << QStringLiteral("2")
-                                    << QStringLiteral("2.625");
+    QTest::newRow("another number")
+        << QStringLiteral("2") << QStringLiteral("2") << QStringLiteral("2.625");
     QTest::newRow("not a number keeps the starting count")
         << QStringLiteral("abc") << QStringLiteral("3") << QStringLiteral("1.75");
     QTest::newRow("zero keeps the starting count")
@@ -328,7 +334,9 @@ void TestBenchmarkRun::commaDecimalSeparator()
     FakeView view;
     view.count = QStringLiteral("1,5");
     FakeKernels kernels;
-    kernels.seconds = [](Kernel, int) { return 0.125; };
+    kernels.seconds = [](Kernel, int) {
+        return 0.125;
+    };
     BenchmarkRun run(view, kernels);
     run.click();
 

@@ -39,7 +39,8 @@ void TestKalvexLibrary::wholeCycleWithTheRealLibrary()
         QVERIFY2(seconds && *seconds >= 0.0, qPrintable(view.fields[f]));
         simple += *seconds;
     }
-    QCOMPARE(readCurrency(view.fields[Field::txtTotal]), std::optional(Currency::fromDouble(simple)));
+    QCOMPARE(readCurrency(view.fields[Field::txtTotal]),
+             std::optional(Currency::fromDouble(simple)));
     const double complex = *readNumber(view.fields[Field::txt5]) +
                            *readNumber(view.fields[Field::txt7]) +
                            *readNumber(view.fields[Field::txt8]);
@@ -47,8 +48,8 @@ void TestKalvexLibrary::wholeCycleWithTheRealLibrary()
     const auto overall = readNumber(view.fields[Field::txtTotal2]);
     QVERIFY(overall && *overall > 0.0);
     QCOMPARE(Currency::fromDouble(*overall), Currency::fromDouble(simple + complex));
-    QVERIFY(view.log.contains(QStringLiteral("Average score: ") +
-                              view.fields[Field::txtTotal2] + QStringLiteral(" seconds.")));
+    QVERIFY(view.log.contains(QStringLiteral("Average score: ") + view.fields[Field::txtTotal2] +
+                              QStringLiteral(" seconds.")));
     QVERIFY(view.submitEnabled);
 }
 
@@ -61,7 +62,6 @@ void TestKalvexLibrary::missingLibraryIsReported()
     QVERIFY(!library.run(Kernel::Prime, &result, &seconds, &error));
     QVERIFY2(error.contains(QStringLiteral("kalvex")), qPrintable(error));
     QVERIFY(!library.isLoaded());
-
 }
 
 // A library of that name without the kernels' entry points is refused as a whole.

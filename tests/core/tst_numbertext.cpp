@@ -74,16 +74,16 @@ void TestNumberText::doubleText_data()
     QTest::newRow("third") << 10.0 / 3.0 << en << QStringLiteral("3.33333333333333");
     QTest::newRow("pi result") << 3.1415926449823899 << en << QStringLiteral("3.14159264498239");
     QTest::newRow("power result") << 1.0460278636963902 << en << QStringLiteral("1.04602786369639");
-    QTest::newRow("large is plain") << 1.2500000075e17 << en
-                                    << QStringLiteral("125000000750000000");
+    QTest::newRow("large is plain")
+        << 1.2500000075e17 << en << QStringLiteral("125000000750000000");
     QTest::newRow("small is plain") << 0.00012 << en << QStringLiteral("0.00012");
     QTest::newRow("milliseconds") << 0.001 << en << QStringLiteral("0.001");
     QTest::newRow("negative") << -1.5 << en << QStringLiteral("-1.5");
     QTest::newRow("carry into a new digit") << 9.9999999999999999 << en << QStringLiteral("10");
     QTest::newRow("bar width") << 3.3333 * 30.0 << en << QStringLiteral("99.999");
     QTest::newRow("comma locale") << 2.5 << QStringLiteral("de_DE") << QStringLiteral("2,5");
-    QTest::newRow("comma locale no grouping") << 1234567.25 << QStringLiteral("de_DE")
-                                              << QStringLiteral("1234567,25");
+    QTest::newRow("comma locale no grouping")
+        << 1234567.25 << QStringLiteral("de_DE") << QStringLiteral("1234567,25");
 }
 
 void TestNumberText::doubleText()
@@ -105,16 +105,16 @@ void TestNumberText::currencyText_data()
     QTest::newRow("whole") << qint64(300000) << en << QStringLiteral("30");
     QTest::newRow("one decimal") << qint64(125000) << en << QStringLiteral("12.5");
     QTest::newRow("four decimals") << qint64(33333) << en << QStringLiteral("3.3333");
-    QTest::newRow("leading zeros in the fraction") << qint64(10005) << en
-                                                   << QStringLiteral("1.0005");
+    QTest::newRow("leading zeros in the fraction")
+        << qint64(10005) << en << QStringLiteral("1.0005");
     QTest::newRow("below one") << qint64(17) << en << QStringLiteral("0.0017");
     QTest::newRow("negative") << qint64(-25000) << en << QStringLiteral("-2.5");
     QTest::newRow("minimum") << std::numeric_limits<qint64>::min() << en
                              << QStringLiteral("-922337203685477.5808");
     QTest::newRow("comma locale") << qint64(33333) << QStringLiteral("de_DE")
                                   << QStringLiteral("3,3333");
-    QTest::newRow("thousands have no separator") << qint64(12345670000) << QStringLiteral("de_DE")
-                                                 << QStringLiteral("1234567");
+    QTest::newRow("thousands have no separator")
+        << qint64(12345670000) << QStringLiteral("de_DE") << QStringLiteral("1234567");
 }
 
 void TestNumberText::currencyText()

@@ -31,22 +31,21 @@ void TestResultsFile::parseFields_data()
 
     QTest::newRow("as saved") << QByteArray("My Computer \r\n1236\r\n") << 2
                               << QStringLiteral("My Computer ") << QStringLiteral("1236");
-    QTest::newRow("line feeds only") << QByteArray("Box\n99.999\n") << 2 << QStringLiteral("Box")
-                                     << QStringLiteral("99.999");
-    QTest::newRow("no final line end") << QByteArray("Box\r\n12") << 2 << QStringLiteral("Box")
-                                       << QStringLiteral("12");
+    QTest::newRow("line feeds only")
+        << QByteArray("Box\n99.999\n") << 2 << QStringLiteral("Box") << QStringLiteral("99.999");
+    QTest::newRow("no final line end")
+        << QByteArray("Box\r\n12") << 2 << QStringLiteral("Box") << QStringLiteral("12");
     QTest::newRow("comma in the title") << QByteArray("Fast, cheap\r\n1236\r\n") << 2
                                         << QStringLiteral("Fast") << QStringLiteral(" cheap");
-    QTest::newRow("quoted title keeps its comma") << QByteArray("\"Fast, cheap\"\r\n1236\r\n") << 2
-                                                  << QStringLiteral("Fast, cheap")
-                                                  << QStringLiteral("1236");
-    QTest::newRow("unclosed quote runs to the end") << QByteArray("\"Open\r\n1236\r\n") << 1
-                                                    << QStringLiteral("Open\r\n1236\r\n")
-                                                    << QString();
-    QTest::newRow("comma decimal separator cut") << QByteArray("Box\r\n1236,5\r\n") << 2
-                                                 << QStringLiteral("Box") << QStringLiteral("1236");
-    QTest::newRow("saved before any run") << QByteArray("Box\r\n\r\n") << 2
-                                          << QStringLiteral("Box") << QString();
+    QTest::newRow("quoted title keeps its comma")
+        << QByteArray("\"Fast, cheap\"\r\n1236\r\n") << 2 << QStringLiteral("Fast, cheap")
+        << QStringLiteral("1236");
+    QTest::newRow("unclosed quote runs to the end")
+        << QByteArray("\"Open\r\n1236\r\n") << 1 << QStringLiteral("Open\r\n1236\r\n") << QString();
+    QTest::newRow("comma decimal separator cut")
+        << QByteArray("Box\r\n1236,5\r\n") << 2 << QStringLiteral("Box") << QStringLiteral("1236");
+    QTest::newRow("saved before any run")
+        << QByteArray("Box\r\n\r\n") << 2 << QStringLiteral("Box") << QString();
     QTest::newRow("one line") << QByteArray("Box\r\n") << 1 << QStringLiteral("Box") << QString();
     QTest::newRow("empty") << QByteArray() << 0 << QString() << QString();
     QTest::newRow("binary") << QByteArray("\x00\x01\xfe\xff,\x7f\x00", 7) << 2
@@ -73,8 +72,8 @@ void TestResultsFile::saveWritesTwoCrLfLines_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("after a run") << QStringLiteral("My Computer ") << QStringLiteral("1236")
                                  << QByteArray("My Computer \r\n1236\r\n");
-    QTest::newRow("before any run") << QStringLiteral("Default") << QString()
-                                    << QByteArray("Default\r\n\r\n");
+    QTest::newRow("before any run")
+        << QStringLiteral("Default") << QString() << QByteArray("Default\r\n\r\n");
 }
 
 void TestResultsFile::saveWritesTwoCrLfLines()
@@ -111,8 +110,8 @@ void TestResultsFile::saveThatCannotCreate()
     QFETCH(QString, relative);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const auto saved = ResultsFile::save(dir.filePath(relative), QStringLiteral("t"),
-                                         QStringLiteral("1"));
+    const auto saved =
+        ResultsFile::save(dir.filePath(relative), QStringLiteral("t"), QStringLiteral("1"));
     QVERIFY(!saved.ok);
     QVERIFY(!saved.error.isEmpty());
 }

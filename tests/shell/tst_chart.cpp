@@ -24,13 +24,17 @@ struct Entry
     int barTwips;
 };
 const Entry Entries[9] = {
-    {"lblCOMP1", "lblCOMPs1", "shapeCOMP1", "AMD Athlon 1.4@1.75GHz, 512MB DDR,Win2k", "12.7s", 381},
+    {"lblCOMP1", "lblCOMPs1", "shapeCOMP1", "AMD Athlon 1.4@1.75GHz, 512MB DDR,Win2k", "12.7s",
+     381},
     {"lblCOMP3", "lblCOMPs3", "ShapeCOMP3", "AMD Athlon 1.33GHz, 256MB DDR,WinME", "17.1s", 513},
     {"lblCOMP2", "lblCOMPs2", "ShapeCOMP2", "AMD Duron 700@935MHz, 256MB,Win2k", "23.9s", 717},
-    {"lblcompb", "lblcomp1b", "shapecompb", "Intel PIII(slot) 1GHz@1120MHz, 384MB,Win2k", "30.3s", 909},
+    {"lblcompb", "lblcomp1b", "shapecompb", "Intel PIII(slot) 1GHz@1120MHz, 384MB,Win2k", "30.3s",
+     909},
     {"lblCOMP4", "lblCOMPs4", "ShapeCOMP4", "AMD Duron 700MHz, 256MB,Win2k", "33.5s", 1005},
-    {"lblCOMPa", "lblcomp1a", "Shapecompa", "Intel PIII 600MHz(laptop) , 128MB, Win98", "57.6s", 1728},
-    {"lblCOMP5", "lblCOMPs5", "shapeCOMP5", "Intel PII        400mhz,  128MB, Win2k", "81.6s", 2448},
+    {"lblCOMPa", "lblcomp1a", "Shapecompa", "Intel PIII 600MHz(laptop) , 128MB, Win98", "57.6s",
+     1728},
+    {"lblCOMP5", "lblCOMPs5", "shapeCOMP5", "Intel PII        400mhz,  128MB, Win2k", "81.6s",
+     2448},
     {"lblCOMP6", "lblCOMPs6", "ShapeCOMP6", "Intel Celeron 266mhz,  64MB, Win2k", "120.1s", 3603},
     {"lblcomp7", "lblcomps7", "ShapeCOMP7", "AMD K62  500MHz, 192MB,Win2k", "140.6s", 4218},
 };
@@ -84,7 +88,9 @@ private:
     void next() { child<QPushButton>("Command2")->click(); }
     void runWithOverall(double seconds)
     {
-        kernels->seconds = [seconds](Kernel k, int) { return k == Kernel::Addition ? seconds : 0.0; };
+        kernels->seconds = [seconds](Kernel k, int) {
+            return k == Kernel::Addition ? seconds : 0.0;
+        };
         child<QPushButton>("Command1")->click();
     }
     void writeFile(const QByteArray &bytes)

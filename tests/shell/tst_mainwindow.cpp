@@ -84,12 +84,14 @@ void TestMainWindow::initialState()
     QVERIFY(child<QGroupBox>("frFiles")->isHidden());
     QVERIFY(!child<QGroupBox>("frFiles")->isEnabled());
     QCOMPARE(child<QLineEdit>("txt6")->text(), QStringLiteral("943253249333191"));
-    QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Stable and Awaiting Action"));
+    QCOMPARE(child<QLabel>("lblstatus")->text(),
+             QStringLiteral("\u00BB Stable and Awaiting Action"));
     QCOMPARE(child<QLabel>("lblBeta")->text(), QStringLiteral("v3.0"));
     QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Benchmark"));
     QCOMPARE(child<QLineEdit>("txtname")->text(), QStringLiteral("My Computer "));
     QCOMPARE(child<QLineEdit>("txtname")->maxLength(), 12);
-    QCOMPARE(child<QLineEdit>("txtio")->text(), QDir::home().filePath(QStringLiteral("mycomp.dat")));
+    QCOMPARE(child<QLineEdit>("txtio")->text(),
+             QDir::home().filePath(QStringLiteral("mycomp.dat")));
     QVERIFY(child<QWidget>("Shape1")->isHidden());
     QVERIFY(!child<QLabel>("lblNA")->isHidden());
     QVERIFY(child<QLineEdit>("txt1")->isReadOnly());
@@ -111,17 +113,18 @@ void TestMainWindow::geometryOfTheControls_data()
     QTest::newRow("Command1") << QStringLiteral("Command1") << QRect(5250, 1680, 1275, 330);
     QTest::newRow("Command7") << QStringLiteral("Command7") << QRect(6720, 1680, 1275, 330);
     QTest::newRow("cmdAbout") << QStringLiteral("cmdAbout") << QRect(8190, 1680, 1275, 330);
-    QTest::newRow("frInformation") << QStringLiteral("frInformation") << QRect(105, 525, 4635, 1590);
-    QTest::newRow("frBenchDetails") << QStringLiteral("frBenchDetails")
-                                    << QRect(105, 2205, 4845, 2640);
+    QTest::newRow("frInformation")
+        << QStringLiteral("frInformation") << QRect(105, 525, 4635, 1590);
+    QTest::newRow("frBenchDetails")
+        << QStringLiteral("frBenchDetails") << QRect(105, 2205, 4845, 2640);
     QTest::newRow("Frame1") << QStringLiteral("Frame1") << QRect(5160, 2310, 4425, 3690);
     QTest::newRow("txtTotal2") << QStringLiteral("txtTotal2") << QRect(1425, 5025, 1875, 300);
     QTest::newRow("frResults") << QStringLiteral("frResults") << QRect(120, 6210, 9390, 2415);
     QTest::newRow("Command6") << QStringLiteral("Command6") << QRect(1680, 8175, 1380, 330);
     QTest::newRow("txt1 in its frame") << QStringLiteral("txt1") << QRect(2625, 525, 735, 285);
     QTest::newRow("txt6 in its frame") << QStringLiteral("txt6") << QRect(2475, 375, 1695, 285);
-    QTest::newRow("lblstatus on the strip") << QStringLiteral("lblstatus")
-                                            << QRect(4080, 60, 3675, 195);
+    QTest::newRow("lblstatus on the strip")
+        << QStringLiteral("lblstatus") << QRect(4080, 60, 3675, 195);
 }
 
 // Layout is twips / 15, rounded, within the control's container.
@@ -131,7 +134,9 @@ void TestMainWindow::geometryOfTheControls()
     QFETCH(QRect, twips);
     const QWidget *w = windows->mainWindow()->findChild<QWidget *>(name);
     QVERIFY(w);
-    const auto px = [](int t) { return qRound(t / 15.0); };
+    const auto px = [](int t) {
+        return qRound(t / 15.0);
+    };
     QCOMPARE(w->geometry(),
              QRect(px(twips.x()), px(twips.y()), px(twips.width()), px(twips.height())));
 }
@@ -256,7 +261,8 @@ void TestMainWindow::runFillsTheFieldsAndEnablesSubmit()
     };
     clickBenchmark();
 
-    QCOMPARE(statusBeforeKernels.first(), QStringLiteral("\u00BB Running: Addition Test - cycle 1"));
+    QCOMPARE(statusBeforeKernels.first(),
+             QStringLiteral("\u00BB Running: Addition Test - cycle 1"));
     QCOMPARE(statusBeforeKernels.last(), QStringLiteral("\u00BB Running: Power test - cycle 1"));
     QCOMPARE(child<QLineEdit>("txt1")->text(), QStringLiteral("0.25"));
     QCOMPARE(child<QLineEdit>("txtTotal")->text(), QStringLiteral("1"));

@@ -16,7 +16,13 @@ namespace {
 class TestServer : public QTcpServer
 {
 public:
-    enum class Mode { Reply, Silent, AbortOnData, CloseAtOnce };
+    enum class Mode
+    {
+        Reply,
+        Silent,
+        AbortOnData,
+        CloseAtOnce
+    };
 
     explicit TestServer(Mode mode = Mode::Reply) : m_mode(mode)
     {
@@ -38,8 +44,9 @@ public:
                         peer->abort();
                     else if (m_mode == Mode::Reply)
                         for (const QByteArray &chunk : std::as_const(replies))
-                            QTimer::singleShot(chunk.size() > 1000 ? 0 : 150 * (&chunk - replies.data()),
-                                               peer, [peer, chunk] { peer->write(chunk); });
+                            QTimer::singleShot(
+                                chunk.size() > 1000 ? 0 : 150 * (&chunk - replies.data()), peer,
+                                [peer, chunk] { peer->write(chunk); });
                 });
                 connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
             }
@@ -115,8 +122,8 @@ private:
 void TestSubmit::init()
 {
     reconnectServer = std::make_unique<TestServer>(TestServer::Mode::Silent);
-    window = std::make_unique<SubmitWindow>(nullptr, [] { return QStringLiteral("41.2"); }, 20,
-                                            5000, reconnectServer->serverPort());
+    window = std::make_unique<SubmitWindow>(
+        nullptr, [] { return QStringLiteral("41.2"); }, 20, 5000, reconnectServer->serverPort());
     window->showModal();
 }
 
@@ -232,8 +239,8 @@ void TestSubmit::silentResetReconnectsOnce()
 void TestSubmit::reconnectionThatFailsStopsThere()
 {
     reconnectServer = std::make_unique<TestServer>(TestServer::Mode::CloseAtOnce);
-    window = std::make_unique<SubmitWindow>(nullptr, [] { return QStringLiteral("7"); }, 1000,
-                                            5000, reconnectServer->serverPort());
+    window = std::make_unique<SubmitWindow>(
+        nullptr, [] { return QStringLiteral("7"); }, 1000, 5000, reconnectServer->serverPort());
     window->showModal();
     TestServer server(TestServer::Mode::AbortOnData);
     submitTo(server.serverPort());

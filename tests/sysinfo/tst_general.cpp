@@ -71,13 +71,13 @@ void TestGeneral::parseKeyPath_data()
     QTest::newRow("processor key") << CpuPath << false << 0x80000002u << Cpu;
     QTest::newRow("root alone") << QStringLiteral("HKEY_CURRENT_USER") << false << 0x80000001u
                                 << QString();
-    QTest::newRow("later backslashes stay") << QStringLiteral("HKEY_USERS\\a\\\\b") << false
-                                            << 0x80000003u << QStringLiteral("a\\\\b");
-    QTest::newRow("unknown root passes silently") << QStringLiteral("HKEY_NOWHERE\\x") << false
-                                                  << 0u << QStringLiteral("x");
+    QTest::newRow("later backslashes stay")
+        << QStringLiteral("HKEY_USERS\\a\\\\b") << false << 0x80000003u << QStringLiteral("a\\\\b");
+    QTest::newRow("unknown root passes silently")
+        << QStringLiteral("HKEY_NOWHERE\\x") << false << 0u << QStringLiteral("x");
     QTest::newRow("trailing backslash") << CpuPath + QLatin1Char('\\') << true << 0u << QString();
-    QTest::newRow("lower-case root") << QStringLiteral("hkey_local_machine\\x") << true << 0u
-                                     << QString();
+    QTest::newRow("lower-case root")
+        << QStringLiteral("hkey_local_machine\\x") << true << 0u << QString();
     QTest::newRow("empty") << QString() << true << 0u << QString();
     QTest::newRow("shorter than HKEY_") << QStringLiteral("HKEY") << true << 0u << QString();
     QTest::newRow("only a backslash") << QStringLiteral("\\") << true << 0u << QString();
@@ -116,19 +116,20 @@ void TestGeneral::readValue_data()
                                     << QStringLiteral("Intel(R) Pentium(R) 4 CPU 2.40GHz");
     QTest::newRow("name is case-blind") << CpuPath << QStringLiteral("processornamestring")
                                         << QStringLiteral("Intel(R) Pentium(R) 4 CPU 2.40GHz");
-    QTest::newRow("leading blanks removed") << CpuPath << QStringLiteral("Padded")
-                                            << QStringLiteral("Intel(R) Xeon(R)");
-    QTest::newRow("trailing blanks inside remain") << CpuPath << QStringLiteral("Trailing")
-                                                   << QStringLiteral("Vendor  ");
-    QTest::newRow("254 characters fit") << CpuPath << QStringLiteral("Long254")
-                                        << QString(254, QLatin1Char('x'));
-    QTest::newRow("255 characters do not") << CpuPath << QStringLiteral("Long255")
-                                           << QStringLiteral("Error");
+    QTest::newRow("leading blanks removed")
+        << CpuPath << QStringLiteral("Padded") << QStringLiteral("Intel(R) Xeon(R)");
+    QTest::newRow("trailing blanks inside remain")
+        << CpuPath << QStringLiteral("Trailing") << QStringLiteral("Vendor  ");
+    QTest::newRow("254 characters fit")
+        << CpuPath << QStringLiteral("Long254") << QString(254, QLatin1Char('x'));
+    QTest::newRow("255 characters do not")
+        << CpuPath << QStringLiteral("Long255") << QStringLiteral("Error");
     QTest::newRow("empty value") << CpuPath << QStringLiteral("Empty") << QString();
     QTest::newRow("only blanks") << CpuPath << QStringLiteral("Blanks") << QString();
-    QTest::newRow("binary data less its last byte") << CpuPath << QStringLiteral("Number")
-                                                    << QStringLiteral("ABC");
-    QTest::newRow("missing value") << CpuPath << QStringLiteral("Nothing") << QStringLiteral("Error");
+    QTest::newRow("binary data less its last byte")
+        << CpuPath << QStringLiteral("Number") << QStringLiteral("ABC");
+    QTest::newRow("missing value")
+        << CpuPath << QStringLiteral("Nothing") << QStringLiteral("Error");
     QTest::newRow("missing key") << QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\None")
                                  << QStringLiteral("x") << QStringLiteral("Error");
     QTest::newRow("value of a root key") << QStringLiteral("HKEY_CURRENT_USER")
@@ -168,7 +169,8 @@ void TestGeneral::malformedPathTouchesNoRegistry()
     CountingRegistry registry;
     QStringList messages;
     General general(registry, [&](const QString &text) { messages << text; });
-    QCOMPARE(general.ReadRegistryValue(CpuPath + QLatin1Char('\\'), QStringLiteral("x")), QString());
+    QCOMPARE(general.ReadRegistryValue(CpuPath + QLatin1Char('\\'), QStringLiteral("x")),
+             QString());
     QCOMPARE(messages.size(), 1);
     QCOMPARE(registry.opens, 0);
 }

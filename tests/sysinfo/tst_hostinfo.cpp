@@ -63,12 +63,12 @@ void TestHostInfo::cpuInfo_data()
         << QByteArray("GenuineIntel") << QByteArray("x86_64 Family 6 Model 85 Stepping 4");
     QTest::newRow("arm has no model name") << Arm << QByteArray() << QByteArray("0x41")
                                            << QByteArray("x86_64 Family 8 Model 0xd08 Stepping 3");
-    QTest::newRow("missing model name") << QByteArray("vendor_id : AuthenticAMD\ncpu family : 23\n")
-                                        << QByteArray() << QByteArray("AuthenticAMD")
-                                        << QByteArray("x86_64 Family 23 Model ? Stepping ?");
+    QTest::newRow("missing model name")
+        << QByteArray("vendor_id : AuthenticAMD\ncpu family : 23\n") << QByteArray()
+        << QByteArray("AuthenticAMD") << QByteArray("x86_64 Family 23 Model ? Stepping ?");
     QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("binary garbage") << QByteArray("\x01\xff:\x00\n::\n", 7) << QByteArray()
-                                    << QByteArray() << QByteArray();
+    QTest::newRow("binary garbage")
+        << QByteArray("\x01\xff:\x00\n::\n", 7) << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("carriage returns") << QByteArray("model name : Chip\r\nvendor_id : V\r\n")
                                       << QByteArray("Chip") << QByteArray("V") << QByteArray();
 }
@@ -92,12 +92,13 @@ void TestHostInfo::osRelease_data()
     QTest::newRow("pretty name") << QByteArray("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian "
                                                "GNU/Linux 12 (bookworm)\"\nID=debian\n")
                                  << QStringLiteral("Debian GNU/Linux 12 (bookworm)");
-    QTest::newRow("name only") << QByteArray("NAME=Alpine\nID=alpine\n") << QStringLiteral("Alpine");
+    QTest::newRow("name only") << QByteArray("NAME=Alpine\nID=alpine\n")
+                               << QStringLiteral("Alpine");
     QTest::newRow("single quotes and escapes")
         << QByteArray("PRETTY_NAME='A \\\"quoted\\\" system'\n")
         << QStringLiteral("A \"quoted\" system");
-    QTest::newRow("comment and blank lines") << QByteArray("# PRETTY_NAME=no\n\nNAME=Yes\n")
-                                             << QStringLiteral("Yes");
+    QTest::newRow("comment and blank lines")
+        << QByteArray("# PRETTY_NAME=no\n\nNAME=Yes\n") << QStringLiteral("Yes");
     QTest::newRow("nothing usable") << QByteArray("ID=x\nVERSION=1\n") << QString();
     QTest::newRow("empty") << QByteArray() << QString();
 }
@@ -163,7 +164,8 @@ void TestHostInfo::realHostQueries()
     utsname names{};
     QCOMPARE(uname(&names), 0);
     QCOMPARE(os.kernelRelease(), QString::fromLocal8Bit(names.release));
-    const QString expected = parseOsReleaseName(readHostFile(QStringLiteral("/etc/os-release"), 65536));
+    const QString expected =
+        parseOsReleaseName(readHostFile(QStringLiteral("/etc/os-release"), 65536));
     if (!expected.isEmpty())
         QCOMPARE(os.hostSystemName(), expected);
     const OsVersionInfo version = os.version();

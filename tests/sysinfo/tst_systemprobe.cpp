@@ -100,16 +100,17 @@ void TestSystemProbe::versionTable_data()
                                 << QStringLiteral("Windows 98 Service Pack 2");
     QTest::newRow("ME is 4.90") << 4u << 90u << 1u << QByteArray() << QString() << 4
                                 << QStringLiteral("Windows ME ");
-    QTest::newRow("2000 without service pack") << 5u << 0u << 2u << QByteArray() << QString() << 5
-                                               << QStringLiteral("Windows 2000 ");
+    QTest::newRow("2000 without service pack")
+        << 5u << 0u << 2u << QByteArray() << QString() << 5 << QStringLiteral("Windows 2000 ");
     QTest::newRow("XP") << 5u << 1u << 2u << sp << QString() << 6
                         << QStringLiteral("Windows XP Service Pack 2");
     QTest::newRow("4.0 on platform 3") << 4u << 0u << 3u << sp << QString() << 0 << QString();
     QTest::newRow("5.2 matches nothing") << 5u << 2u << 2u << sp << QString() << 0 << QString();
     QTest::newRow("6.0 matches nothing") << 6u << 0u << 2u << sp << QString() << 0 << QString();
     QTest::newRow("3.51 matches nothing") << 3u << 51u << 2u << sp << QString() << 0 << QString();
-    QTest::newRow("this kind of host") << 0u << 0u << 0u << QByteArray() << QStringLiteral("Debian 12")
-                                       << 7 << QStringLiteral("Debian 12 6.1.0-test");
+    QTest::newRow("this kind of host")
+        << 0u << 0u << 0u << QByteArray() << QStringLiteral("Debian 12") << 7
+        << QStringLiteral("Debian 12 6.1.0-test");
 }
 
 void TestSystemProbe::versionTable()
@@ -185,12 +186,11 @@ void TestSystemProbe::processorNameFallback_data()
     QTest::newRow("library says Error: straight to the vendor")
         << 1u << QByteArray("Error") << true << true << QStringLiteral("GenuineIntel")
         << QStringList{QStringLiteral("VendorIdentifier")};
-    QTest::newRow("both reads fail") << 1u << QByteArray("Unknown") << false << false
-                                     << QStringLiteral("Error")
-                                     << QStringList{QStringLiteral("ProcessorNameString"),
-                                                    QStringLiteral("VendorIdentifier")};
-    QTest::newRow("unknown in lower case is a name") << 1u << QByteArray("unknown") << true << true
-                                                     << QStringLiteral("unknown") << none;
+    QTest::newRow("both reads fail")
+        << 1u << QByteArray("Unknown") << false << false << QStringLiteral("Error")
+        << QStringList{QStringLiteral("ProcessorNameString"), QStringLiteral("VendorIdentifier")};
+    QTest::newRow("unknown in lower case is a name")
+        << 1u << QByteArray("unknown") << true << true << QStringLiteral("unknown") << none;
 }
 
 void TestSystemProbe::processorNameFallback()
@@ -244,8 +244,8 @@ void TestSystemProbe::thisHost()
                           QString::fromLocal8Bit(names.release));
     const auto bytes = quint64(sysconf(_SC_PHYS_PAGES)) * quint64(sysconf(_SC_PAGESIZE));
     QCOMPARE(r.Text4, QString::number(bytes / 1024 / 1024 + 1) + QStringLiteral("MB RAM"));
-    QCOMPARE(r.txtproc2, QString::number(sysconf(_SC_NPROCESSORS_ONLN)) +
-                             QStringLiteral(" processor(s)"));
+    QCOMPARE(r.txtproc2,
+             QString::number(sysconf(_SC_NPROCESSORS_ONLN)) + QStringLiteral(" processor(s)"));
     QVERIFY2(QRegularExpression(QStringLiteral("^\\d+ MHz$")).match(r.txt2k).hasMatch(),
              qPrintable(r.txt2k));
     const QByteArray model =
