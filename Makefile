@@ -30,11 +30,17 @@ build: configure
 run: build
 	$(BUILD_DIR)/bin/orvane
 
+# The whole suite, built as released and again with AddressSanitizer and UBSan.
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET)
+	cmake --preset asan
+	cmake --build --preset asan
+	QT_QPA_PLATFORM=offscreen ctest --preset asan
 
-test-asan:
-	$(MAKE) test PRESET=asan
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	QT_QPA_PLATFORM=offscreen ctest --preset asan
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
