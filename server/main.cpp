@@ -1,0 +1,134 @@
+// orvane-scored: the score server that Orvane's "Submit Results" talks to.
+#include "scoredatabase.h"
+#include "scoreserver.h"
+#include "serveroptions.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int fail(const QString &message, int code = 1)
+{
+    print(stderr, QStringLiteral("orvane-scored: %1\n").arg(message));
+    return code;
+}
+
+// Each connection holds a descriptor; make room for as many as may be open at once.
+bool allowDescriptors(int clients, QString *error)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return true;
+    // Answered connections may linger a little while their line is delivered, and connections
+    // beyond the limit wait accepted: leave room for both.
+    const rlim_t wanted = static_cast<rlim_t>(clients) * 2 + 128;
+    if (limit.rlim_cur >= wanted)
+        return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) {
+        *error = QStringLiteral("%1 clients need %2 open files, and this system allows %3.")
+                     .arg(clients)
+                     .arg(wanted)
+                     .arg(limit.rlim_max);
+        return false;
+    }
+    limit.rlim_cur = wanted;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvane-scored"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
+
+    const auto parsed = parseOptions(QCoreApplication::arguments());
+    if (const auto *error = std::get_if<OptionsError>(&parsed))
+        return fail(error->message + QStringLiteral("\nTry 'orvane-scored --help'."), 2);
+    const ServerOptions &options = std::get<ServerOptions>(parsed);
+    if (options.help) {
+        print(stdout, optionsHelp());
+        return 0;
+    }
+    if (options.version) {
+        print(stdout,
+              QStringLiteral("orvane-scored %1\n").arg(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+
+    QString error;
+    const std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
+    if (!database)
+        return fail(
+            QStringLiteral("cannot open the database '%1': %2.").arg(options.database, error));
+    if (options.top) {
+        print(stdout, leaderboardText(database->top(*options.top)));
+        return 0;
+    }
+    if (!allowDescriptors(options.maxClients, &error))
+        return fail(error);
+
+    ScoreServer::Limits limits;
+    limits.maxClients = options.maxClients;
+    ScoreServer server(*database, limits);
+    const QList<quint16> ports = options.port == 0
+                                     ? QList<quint16>{0, 0}
+                                     : QList<quint16>{options.port, quint16(options.port + 1)};
+    if (!server.listen(options.address, ports, &error))
+        return fail(error + QLatin1Char('.'));
+
+    // Signals only write a byte; the event loop reads it and stops, so the last batch is
+    // committed and the database closed as on any other exit.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return fail(QStringLiteral("cannot set up signal handling."));
+    QSocketNotifier stopper(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopper, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action
+    {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QObject::connect(&server, &ScoreServer::logLine, &server,
+                     [](const QString &line) { print(stderr, line + QLatin1Char('\n')); });
+    const QList<quint16> bound = server.ports();
+    print(stderr, QStringLiteral("orvane-scored %1: listening on %2 ports %3 and %4, %5 scores in "
+                                 "'%6'.\n")
+                      .arg(QCoreApplication::applicationVersion(), options.address.toString(),
+                           QString::number(bound[0]), QString::number(bound[1]),
+                           QString::number(server.scoreCount()), options.database));
+
+    const int code = QCoreApplication::exec();
+    server.close();
+    server.commitPending();
+    print(stderr, QStringLiteral("orvane-scored: stopped, %1 scores in '%2'.\n")
+                      .arg(database->count())
+                      .arg(options.database));
+    return code;
+}

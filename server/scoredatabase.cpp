@@ -1,0 +1,193 @@
+#include "scoredatabase.h"
+
+#include <sqlite3.h>
+
+namespace {
+
+const char Schema[] = "CREATE TABLE IF NOT EXISTS scores ("
+                      " id INTEGER PRIMARY KEY,"
+                      " score REAL NOT NULL,"
+                      " score_text TEXT NOT NULL,"
+                      " nickname TEXT NOT NULL,"
+                      " peer TEXT NOT NULL,"
+                      " submitted TEXT NOT NULL);"
+                      "CREATE INDEX IF NOT EXISTS scores_by_score ON scores (score, id);";
+
+QString text(sqlite3_stmt *statement, int column)
+{
+    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column));
+}
+
+bool bind(sqlite3_stmt *statement, int index, const QString &value)
+{
+    const QByteArray bytes = value.toUtf8();
+    return sqlite3_bind_text(statement, index, bytes.constData(), static_cast<int>(bytes.size()),
+                             SQLITE_TRANSIENT) == SQLITE_OK;
+}
+
+} // namespace
+
+ScoreDatabase::~ScoreDatabase()
+{
+    sqlite3_finalize(m_insert);
+    // Closing the last connection checkpoints the log into the main file.
+    sqlite3_close(m_db);
+}
+
+QString ScoreDatabase::lastError() const
+{
+    return QString::fromUtf8(sqlite3_errmsg(m_db));
+}
+
+std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString *error)
+{
+    std::unique_ptr<ScoreDatabase> database(new ScoreDatabase);
+    database->m_path = path;
+    const QByteArray name = path.toUtf8();
+    const int opened =
+        sqlite3_open_v2(name.constData(), &database->m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const auto fail = [&](const QString &why) {
+        if (error)
+            *error = why;
+        return std::unique_ptr<ScoreDatabase>();
+    };
+    if (opened != SQLITE_OK)
+        return fail(database->m_db ? database->lastError() : QStringLiteral("out of memory"));
+    sqlite3_busy_timeout(database->m_db, 5000);
+
+    // A file that is not a database, or one that cannot be written, fails here.
+    sqlite3_stmt *mode = nullptr;
+    if (sqlite3_prepare_v2(database->m_db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) !=
+        SQLITE_OK)
+        return fail(database->lastError());
+    const int stepped = sqlite3_step(mode);
+    const QString journal = stepped == SQLITE_ROW ? text(mode, 0) : QString();
+    sqlite3_finalize(mode);
+    if (stepped != SQLITE_ROW)
+        return fail(database->lastError());
+    if (journal.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("the database cannot use a write-ahead log (journal mode %1)")
+                        .arg(journal));
+
+    char *message = nullptr;
+    const char setup[] = "PRAGMA synchronous=FULL;";
+    if (sqlite3_exec(database->m_db, setup, nullptr, nullptr, &message) != SQLITE_OK ||
+        sqlite3_exec(database->m_db, Schema, nullptr, nullptr, &message) != SQLITE_OK) {
+        const QString why = QString::fromUtf8(message);
+        sqlite3_free(message);
+        return fail(why);
+    }
+    // A table of another shape under the same name fails here rather than at the first score.
+    if (sqlite3_prepare_v2(database->m_db,
+                           "INSERT INTO scores (score, score_text, nickname, peer, submitted) "
+                           "VALUES (?, ?, ?, ?, ?)",
+                           -1, &database->m_insert, nullptr) != SQLITE_OK)
+        return fail(database->lastError());
+    return database;
+}
+
+bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
+{
+    const auto fail = [&] {
+        if (error)
+            *error = lastError();
+        sqlite3_reset(m_insert);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (error)
+            *error = lastError();
+        return false;
+    }
+    for (const ScoreEntry &entry : entries) {
+        if (sqlite3_bind_double(m_insert, 1, entry.score) != SQLITE_OK ||
+            !bind(m_insert, 2, entry.scoreText) || !bind(m_insert, 3, entry.nickname) ||
+            !bind(m_insert, 4, entry.peer) ||
+            !bind(m_insert, 5, entry.submitted.toUTC().toString(Qt::ISODateWithMs)))
+            return fail();
+        if (sqlite3_step(m_insert) != SQLITE_DONE)
+            return fail();
+        sqlite3_reset(m_insert);
+    }
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return fail();
+    return true;
+}
+
+qint64 ScoreDatabase::count() const
+{
+    sqlite3_stmt *statement = nullptr;
+    qint64 rows = -1;
+    if (sqlite3_prepare_v2(m_db, "SELECT COUNT(*) FROM scores", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        rows = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    return rows;
+}
+
+std::vector<double> ScoreDatabase::allScores() const
+{
+    std::vector<double> scores;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT score FROM scores", -1, &statement, nullptr) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            scores.push_back(sqlite3_column_double(statement, 0));
+    sqlite3_finalize(statement);
+    return scores;
+}
+
+std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit) const
+{
+    std::vector<ScoreEntry> entries;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+                           "SELECT score, score_text, nickname, peer, submitted FROM scores "
+                           "ORDER BY score, id LIMIT ?",
+                           -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_bind_int64(statement, 1, limit) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            ScoreEntry entry;
+            entry.score = sqlite3_column_double(statement, 0);
+            entry.scoreText = text(statement, 1);
+            entry.nickname = text(statement, 2);
+            entry.peer = text(statement, 3);
+            entry.submitted = QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs);
+            entries.push_back(entry);
+        }
+    sqlite3_finalize(statement);
+    return entries;
+}
+
+QString leaderboardText(const std::vector<ScoreEntry> &entries)
+{
+    if (entries.empty())
+        return QStringLiteral("No scores yet.\n");
+    qsizetype scoreWidth = 9;
+    qsizetype nameWidth = 8;
+    for (const ScoreEntry &entry : entries) {
+        scoreWidth = std::max(scoreWidth, entry.scoreText.size() + 2);
+        nameWidth = std::max(nameWidth, entry.nickname.size());
+    }
+    const auto row = [&](const QString &place, const QString &score, const QString &name,
+                         const QString &when) -> QString {
+        return place.rightJustified(5) + QStringLiteral("  ") + score.leftJustified(scoreWidth) +
+               QStringLiteral("  ") + name.leftJustified(nameWidth) + QStringLiteral("  ") + when +
+               QLatin1Char('\n');
+    };
+    QString text = row(QStringLiteral("Place"), QStringLiteral("Score"), QStringLiteral("Nickname"),
+                       QStringLiteral("Submitted (UTC)"));
+    qsizetype place = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ScoreEntry &entry = entries[i];
+        if (i == 0 || entry.score != entries[i - 1].score)
+            place = static_cast<qsizetype>(i) + 1;
+        text += row(QStringLiteral("#%1").arg(place), entry.scoreText + QStringLiteral(" s"),
+                    entry.nickname,
+                    entry.submitted.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    }
+    return text;
+}

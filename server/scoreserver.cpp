@@ -1,0 +1,377 @@
+#include "scoreserver.h"
+
+#include "submission.h"
+
+#include <QDateTime>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <sys/socket.h>
+
+namespace {
+
+QString peerName(const QTcpSocket &socket)
+{
+    QHostAddress address = socket.peerAddress();
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    return host + QLatin1Char(':') + QString::number(socket.peerPort());
+}
+
+// Bytes from the network, shown in the log without control characters and not too long.
+QString shown(const QByteArray &bytes)
+{
+    constexpr qsizetype Longest = 40;
+    QString text;
+    for (const char byte : bytes.left(Longest)) {
+        const auto code = static_cast<unsigned char>(byte);
+        if (code < 0x20 || code == 0x7f || code == '"' || code == '\\')
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else
+            text += QChar::fromLatin1(byte);
+    }
+    if (bytes.size() > Longest)
+        text += QStringLiteral("...");
+    // Multi-byte nicknames come out whole where the cut left them whole.
+    const QString decoded = QString::fromUtf8(text.toLatin1());
+    return decoded.contains(QChar::ReplacementCharacter) ? text : decoded;
+}
+
+// The score and nickname parts of whatever was sent, for the log.
+std::pair<QString, QString> logFields(const QByteArray &bytes)
+{
+    static const QByteArray Separator = QByteArrayLiteral("           By ");
+    const qsizetype separator = bytes.indexOf(Separator);
+    if (separator < 0) {
+        const qsizetype blank = bytes.indexOf(' ');
+        return {bytes.isEmpty() ? QStringLiteral("-") : shown(bytes.left(blank)),
+                QStringLiteral("-")};
+    }
+    QByteArray nickname = bytes.mid(separator + Separator.size());
+    if (nickname.endsWith("data"))
+        nickname.chop(4);
+    return {shown(bytes.left(separator)), QLatin1Char('"') + shown(nickname) + QLatin1Char('"')};
+}
+
+// How long an answered connection may take to close after its line.
+constexpr int LingerMs = 5000;
+
+QString seconds(int milliseconds)
+{
+    return QString::number(milliseconds / 1000.0);
+}
+
+} // namespace
+
+// One client's connection: its bytes, its timers, and the single answer it gets.
+class ScoreConnection : public QObject
+{
+public:
+    ScoreConnection(ScoreServer &server, QTcpSocket *socket)
+        : QObject(&server), m_server(server), m_socket(socket), m_peer(peerName(*socket))
+    {
+        const ScoreServer::Limits &limits = server.m_limits;
+        socket->setParent(this);
+        socket->setReadBufferSize(limits.maxBytes + 1);
+        for (QTimer *timer : {&m_quiet, &m_idle, &m_lifetime}) {
+            timer->setSingleShot(true);
+            timer->setTimerType(Qt::PreciseTimer);
+        }
+        m_quiet.setInterval(limits.quietMs);
+        m_idle.setInterval(limits.idleMs);
+        m_lifetime.setInterval(limits.lifetimeMs);
+        connect(&m_quiet, &QTimer::timeout, this, &ScoreConnection::quiet);
+        connect(&m_idle, &QTimer::timeout, this, [this] {
+            reject(m_bytes.isEmpty()
+                       ? QStringLiteral("nothing arrived for %1 seconds.")
+                             .arg(seconds(m_server.m_limits.idleMs))
+                       : std::get<submission::Rejected>(submission::read(m_bytes)).reason);
+        });
+        connect(&m_lifetime, &QTimer::timeout, this, [this] {
+            if (m_state == State::Reading)
+                reject(QStringLiteral("the submission took longer than %1 seconds.")
+                           .arg(seconds(m_server.m_limits.lifetimeMs)));
+            else
+                m_socket->abort(); // a peer that never takes its answer
+        });
+        connect(socket, &QTcpSocket::readyRead, this, &ScoreConnection::readBytes);
+        connect(socket, &QTcpSocket::disconnected, this, &ScoreConnection::peerClosed);
+        m_idle.start();
+        m_lifetime.start();
+        // Bytes, or the end, may have come while the connection waited for its place.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                readBytes();
+                if (m_socket->state() == QAbstractSocket::UnconnectedState)
+                    peerClosed();
+            },
+            Qt::QueuedConnection);
+    }
+
+    const QString &peer() const { return m_peer; }
+
+    void answer(const QString &line)
+    {
+        if (m_state == State::Answered)
+            return;
+        m_state = State::Answered;
+        m_quiet.stop();
+        m_idle.stop();
+        m_server.released(this);
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            deleteLater();
+            return;
+        }
+        // Closing with unread bytes from the peer would reset the connection and could drop the
+        // line before it is read. So the server only ends its own side once the line is out,
+        // reads and ignores whatever still comes, and waits for the peer to close.
+        connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_socket->bytesToWrite() == 0)
+                ::shutdown(static_cast<int>(m_socket->socketDescriptor()), SHUT_WR);
+        });
+        m_socket->write(line.toUtf8() + '\n');
+        m_lifetime.start(LingerMs);
+    }
+
+private:
+    enum class State
+    {
+        Reading,
+        Storing,
+        Answered
+    };
+
+    void readBytes()
+    {
+        if (m_state != State::Reading) {
+            m_socket->readAll(); // one submission per connection; the rest is ignored
+            return;
+        }
+        const QByteArray bytes = m_socket->readAll();
+        if (bytes.isEmpty())
+            return;
+        m_bytes += bytes;
+        m_idle.start();
+        if (m_bytes.size() > m_server.m_limits.maxBytes) {
+            reject(QStringLiteral("more than %1 bytes.").arg(m_server.m_limits.maxBytes));
+            return;
+        }
+        const submission::Assessment assessment = submission::assess(m_bytes);
+        switch (assessment.progress) {
+        case submission::Progress::Invalid:
+            reject(assessment.reason);
+            break;
+        case submission::Progress::Complete:
+            m_quiet.start();
+            break;
+        case submission::Progress::Partial:
+            m_quiet.stop();
+            break;
+        }
+    }
+
+    void quiet()
+    {
+        const auto verdict = submission::read(m_bytes);
+        if (const auto *rejected = std::get_if<submission::Rejected>(&verdict)) {
+            reject(rejected->reason);
+            return;
+        }
+        const auto &accepted = std::get<submission::Accepted>(verdict);
+        m_state = State::Storing;
+        m_idle.stop();
+        ScoreEntry entry;
+        entry.score = accepted.score;
+        entry.scoreText = accepted.scoreText;
+        entry.nickname = accepted.nickname;
+        entry.peer = m_peer;
+        entry.submitted = QDateTime::currentDateTimeUtc();
+        m_server.queue(this, std::move(entry));
+    }
+
+    void reject(const QString &reason)
+    {
+        const auto [score, nickname] = logFields(m_bytes);
+        m_server.log(m_peer, score, nickname, QStringLiteral("rejected: ") + reason);
+        answer(QStringLiteral("Rejected: ") + reason);
+    }
+
+    void peerClosed()
+    {
+        switch (m_state) {
+        case State::Reading:
+            if (!m_bytes.isEmpty()) {
+                const auto [score, nickname] = logFields(m_bytes);
+                m_server.log(m_peer, score, nickname,
+                             QStringLiteral("rejected: the connection closed before the "
+                                            "submission was complete."));
+            }
+            m_state = State::Answered;
+            m_server.released(this);
+            deleteLater();
+            break;
+        case State::Storing:
+            break; // the batch answers, and so ends, this connection
+        case State::Answered:
+            deleteLater();
+            break;
+        }
+    }
+
+    ScoreServer &m_server;
+    QTcpSocket *m_socket;
+    QString m_peer;
+    QByteArray m_bytes;
+    QTimer m_quiet;
+    QTimer m_idle;
+    QTimer m_lifetime;
+    State m_state = State::Reading;
+    bool m_released = false;
+
+    friend class ScoreServer;
+};
+
+ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent)
+    : QObject(parent), m_database(database), m_limits(limits)
+{
+    std::vector<ScoreEntry> best = database.top(1);
+    if (!best.empty())
+        m_best = best.front();
+    m_ranks.assign(database.allScores());
+    // Everything that fell quiet in one pass of the event loop goes into one transaction.
+    m_commitTimer.setSingleShot(true);
+    m_commitTimer.setInterval(0);
+    connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::commitPending);
+}
+
+ScoreServer::~ScoreServer()
+{
+    close();
+    commitPending();
+    qDeleteAll(findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly));
+}
+
+bool ScoreServer::listen(const QHostAddress &address, const QList<quint16> &ports, QString *error)
+{
+    close();
+    for (const quint16 port : ports) {
+        auto *server = new QTcpServer(this);
+        server->setListenBacklogSize(1024);
+        if (!server->listen(address, port)) {
+            if (error)
+                *error = QStringLiteral("cannot listen on %1 port %2: %3")
+                             .arg(address.toString())
+                             .arg(port)
+                             .arg(server->errorString());
+            delete server;
+            close();
+            return false;
+        }
+        connect(server, &QTcpServer::newConnection, this, &ScoreServer::takeConnections);
+        m_servers << server;
+    }
+    return true;
+}
+
+QList<quint16> ScoreServer::ports() const
+{
+    QList<quint16> ports;
+    for (const QTcpServer *server : m_servers)
+        ports << server->serverPort();
+    return ports;
+}
+
+void ScoreServer::close()
+{
+    qDeleteAll(m_servers);
+    m_servers.clear();
+}
+
+void ScoreServer::takeConnections()
+{
+    bool took = true;
+    while (took && m_active < m_limits.maxClients) {
+        took = false;
+        for (QTcpServer *server : std::as_const(m_servers)) {
+            if (m_active >= m_limits.maxClients)
+                break;
+            if (QTcpSocket *socket = server->nextPendingConnection()) {
+                ++m_active;
+                new ScoreConnection(*this, socket);
+                took = true;
+            }
+        }
+    }
+}
+
+void ScoreServer::released(ScoreConnection *connection)
+{
+    if (connection->m_released)
+        return;
+    connection->m_released = true;
+    --m_active;
+    takeConnections();
+}
+
+void ScoreServer::queue(ScoreConnection *connection, ScoreEntry entry)
+{
+    m_pending.push_back({connection, std::move(entry)});
+    if (!m_commitTimer.isActive())
+        m_commitTimer.start();
+}
+
+void ScoreServer::commitPending()
+{
+    m_commitTimer.stop();
+    if (m_pending.empty())
+        return;
+    std::vector<Pending> batch;
+    batch.swap(m_pending);
+    std::vector<ScoreEntry> entries;
+    entries.reserve(batch.size());
+    for (const Pending &pending : batch)
+        entries.push_back(pending.entry);
+
+    QString error;
+    if (!m_database.add(entries, &error)) {
+        const QString reason =
+            QStringLiteral("the score could not be stored (%1); please try again later.")
+                .arg(error);
+        for (const Pending &pending : batch) {
+            log(pending.connection->peer(), pending.entry.scoreText,
+                QLatin1Char('"') + pending.entry.nickname + QLatin1Char('"'),
+                QStringLiteral("rejected: ") + reason);
+            pending.connection->answer(QStringLiteral("Rejected: ") + reason);
+        }
+        return;
+    }
+    for (const Pending &pending : batch) {
+        const ScoreEntry &entry = pending.entry;
+        m_ranks.insert(entry.score);
+        if (!m_best || entry.score < m_best->score)
+            m_best = entry;
+        const qsizetype place = m_ranks.countBelow(entry.score) + 1;
+        const qsizetype count = m_ranks.size();
+        log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
+            QStringLiteral("accepted: #%1 of %2").arg(place).arg(count));
+        // One pass over the pattern, so a nickname holding "%3" stays as it is.
+        pending.connection->answer(
+            QStringLiteral("Thanks, %1: %2 s is #%3 of %4. Best: %5 s by %6.")
+                .arg(entry.nickname, entry.scoreText, QString::number(place),
+                     QString::number(count), m_best->scoreText, m_best->nickname));
+    }
+}
+
+void ScoreServer::log(const QString &peer, const QString &score, const QString &nickname,
+                      const QString &outcome)
+{
+    emit logLine(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + QLatin1Char(' ') +
+                 peer + QLatin1Char(' ') + score + QLatin1Char(' ') + nickname + QLatin1Char(' ') +
+                 outcome);
+}

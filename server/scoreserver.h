@@ -1,0 +1,79 @@
+// The score server: listens on its ports, reads each connection's bytes as one submission,
+// stores accepted scores through the database in batches, answers with one line and closes.
+//
+// Everything runs on one thread's event loop. A connection is answered once its bytes have the
+// shape of a submission and 100 ms have passed without another byte, or as soon as they can no
+// longer become one. At most maxClients connections are read at a time; more wait, accepted by
+// the system, until one is answered.
+#pragma once
+
+#include "rankindex.h"
+#include "scoredatabase.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class QTcpServer;
+class ScoreConnection;
+
+struct ServerLimits
+{
+    int quietMs = 100;      // silence that ends a complete submission
+    int idleMs = 15000;     // silence that ends any connection
+    int lifetimeMs = 60000; // the longest a connection may take, however it trickles
+    qsizetype maxBytes = 512;
+    int maxClients = 256;
+};
+
+class ScoreServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Limits = ServerLimits;
+
+    explicit ScoreServer(ScoreDatabase &database, Limits limits = Limits(),
+                         QObject *parent = nullptr);
+    ~ScoreServer() override;
+
+    // Listens on every port or on none; port 0 picks a free one. On failure says why in error.
+    bool listen(const QHostAddress &address, const QList<quint16> &ports, QString *error);
+    QList<quint16> ports() const;
+    void close();
+
+    // Connections being read now, not counting those waiting for a place.
+    int activeConnections() const { return m_active; }
+    qint64 scoreCount() const { return m_ranks.size(); }
+    // Writes the submissions waiting for their batch and answers them.
+    void commitPending();
+
+signals:
+    // One line per accepted or rejected submission.
+    void logLine(const QString &line);
+
+private:
+    friend class ScoreConnection;
+
+    struct Pending
+    {
+        ScoreConnection *connection;
+        ScoreEntry entry;
+    };
+
+    void takeConnections();
+    void queue(ScoreConnection *connection, ScoreEntry entry);
+    void released(ScoreConnection *connection);
+    void log(const QString &peer, const QString &score, const QString &nickname,
+             const QString &outcome);
+
+    ScoreDatabase &m_database;
+    Limits m_limits;
+    QList<QTcpServer *> m_servers;
+    RankIndex m_ranks;
+    std::optional<ScoreEntry> m_best;
+    std::vector<Pending> m_pending;
+    QTimer m_commitTimer;
+    int m_active = 0;
+};

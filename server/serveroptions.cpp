@@ -1,0 +1,100 @@
+#include "serveroptions.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const QCommandLineOption PortOption(
+    QStringLiteral("port"),
+    QStringLiteral("Listen on <port> and on the port after it (default 1337; 0 picks two free "
+                   "ports)."),
+    QStringLiteral("port"), QStringLiteral("1337"));
+const QCommandLineOption
+    DatabaseOption(QStringLiteral("db"),
+                   QStringLiteral("Keep the scores in the SQLite file <path>."),
+                   QStringLiteral("path"), QStringLiteral("scores.db"));
+const QCommandLineOption ListenOption(
+    QStringLiteral("listen"),
+    QStringLiteral("Listen only on <address>, such as 127.0.0.1 (default: every address)."),
+    QStringLiteral("address"));
+const QCommandLineOption MaxClientsOption(
+    QStringLiteral("max-clients"),
+    QStringLiteral("Read at most <count> connections at a time; more wait (default 256)."),
+    QStringLiteral("count"), QStringLiteral("256"));
+const QCommandLineOption TopOption(QStringLiteral("top"),
+                                   QStringLiteral("Print the best <count> scores and exit."),
+                                   QStringLiteral("count"));
+
+void describe(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Keeps a leaderboard of Orvane scores: answers each submission with its "
+                       "place on the board."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({PortOption, DatabaseOption, ListenOption, MaxClientsOption, TopOption});
+}
+
+std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
+{
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    if (!ok || value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(arguments))
+        return OptionsError{parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        return OptionsError{QStringLiteral("Unexpected argument '%1'.")
+                                .arg(parser.positionalArguments().constFirst())};
+
+    ServerOptions options;
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.version = parser.isSet(QStringLiteral("version"));
+
+    const auto port = whole(parser.value(PortOption), 0, 65534);
+    if (!port)
+        return OptionsError{QStringLiteral("The port must be a whole number from 0 to 65534, "
+                                           "not '%1'.")
+                                .arg(parser.value(PortOption))};
+    options.port = static_cast<quint16>(*port);
+
+    options.database = parser.value(DatabaseOption);
+    if (options.database.isEmpty())
+        return OptionsError{QStringLiteral("The database path is empty.")};
+
+    if (parser.isSet(ListenOption) && !options.address.setAddress(parser.value(ListenOption)))
+        return OptionsError{
+            QStringLiteral("'%1' is not an IP address.").arg(parser.value(ListenOption))};
+
+    const auto clients = whole(parser.value(MaxClientsOption), 1, 100000);
+    if (!clients)
+        return OptionsError{QStringLiteral("The client count must be a whole number from 1 to "
+                                           "100000, not '%1'.")
+                                .arg(parser.value(MaxClientsOption))};
+    options.maxClients = static_cast<int>(*clients);
+
+    if (parser.isSet(TopOption)) {
+        options.top = whole(parser.value(TopOption), 1, std::numeric_limits<int>::max());
+        if (!options.top)
+            return OptionsError{QStringLiteral("The count for --top must be a whole number of 1 "
+                                               "or more, not '%1'.")
+                                    .arg(parser.value(TopOption))};
+    }
+    return options;
+}
+
+QString optionsHelp()
+{
+    QCommandLineParser parser;
+    describe(parser);
+    return parser.helpText();
+}

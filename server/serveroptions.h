@@ -1,0 +1,30 @@
+// The daemon's command line, read into plain values so that start-up and its errors can be
+// checked without starting anything.
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+struct ServerOptions
+{
+    quint16 port = 1337; // the reconnection port is the next one; 0 picks two free ports
+    QString database = QStringLiteral("scores.db");
+    QHostAddress address = QHostAddress(QHostAddress::Any);
+    int maxClients = 256;
+    std::optional<qint64> top; // print this many leaders and exit
+    bool help = false;
+    bool version = false;
+};
+
+struct OptionsError
+{
+    QString message;
+};
+
+// arguments[0] is the program's name, as in main's argv.
+std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &arguments);
+QString optionsHelp();

@@ -1,0 +1,186 @@
+#include "submission.h"
+
+namespace submission {
+namespace {
+
+const QByteArray Separator = QByteArrayLiteral("           By ");
+const QByteArray End = QByteArrayLiteral("data");
+
+QString notASubmission()
+{
+    return QStringLiteral("not a score submission (expected a score, eleven blanks, \"By \", a "
+                          "nickname and \"data\").");
+}
+
+QString tooLong()
+{
+    return QStringLiteral("the nickname is longer than %1 characters.").arg(MaxNicknameLength);
+}
+
+struct Text
+{
+    qsizetype characters = 0;
+    QString problem; // empty when the bytes are acceptable nickname text
+};
+
+// Counts the characters of UTF-8 text and finds what a nickname may not hold. A sequence cut
+// off at the very end is allowed when more bytes may follow.
+Text readText(const QByteArray &bytes, bool mayContinue)
+{
+    Text text;
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.constData());
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        char32_t code = 0;
+        int length = 0;
+        if (lead < 0x80) {
+            code = lead;
+            length = 1;
+        } else if (lead >= 0xc2 && lead <= 0xdf) {
+            code = lead & 0x1f;
+            length = 2;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            code = lead & 0x0f;
+            length = 3;
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            code = lead & 0x07;
+            length = 4;
+        } else {
+            text.problem = QStringLiteral("the nickname is not UTF-8 text.");
+            return text;
+        }
+        if (i + length > size) {
+            bool continuation = true;
+            for (qsizetype j = i + 1; j < size; ++j)
+                continuation = continuation && (data[j] & 0xc0) == 0x80;
+            if (!mayContinue || !continuation)
+                text.problem = QStringLiteral("the nickname is not UTF-8 text.");
+            return text;
+        }
+        for (int j = 1; j < length; ++j) {
+            if ((data[i + j] & 0xc0) != 0x80) {
+                text.problem = QStringLiteral("the nickname is not UTF-8 text.");
+                return text;
+            }
+            code = (code << 6) | (data[i + j] & 0x3f);
+        }
+        const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+        if (overlong || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            text.problem = QStringLiteral("the nickname is not UTF-8 text.");
+            return text;
+        }
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f)) {
+            text.problem = QStringLiteral("the nickname holds control characters.");
+            return text;
+        }
+        ++text.characters;
+        i += length;
+    }
+    return text;
+}
+
+bool printableWord(const QByteArray &bytes)
+{
+    for (const char byte : bytes)
+        if (byte < 0x21 || byte > 0x7e)
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::variant<double, Rejected> readScore(const QByteArray &text)
+{
+    if (text.isEmpty())
+        return Rejected{QStringLiteral("no score.")};
+    const bool negative = text.startsWith('-');
+    const QByteArray number = negative ? text.mid(1) : text;
+    int digits = 0;
+    int separators = 0;
+    for (const char byte : number) {
+        if (byte >= '0' && byte <= '9')
+            ++digits;
+        else if (byte == '.' || byte == ',')
+            ++separators;
+        else
+            return Rejected{QStringLiteral("the score is not a number.")};
+    }
+    if (digits == 0 || separators > 1)
+        return Rejected{QStringLiteral("the score is not a number.")};
+    bool ok = false;
+    const double value = QByteArray(number).replace(',', '.').toDouble(&ok);
+    if (!ok)
+        return Rejected{QStringLiteral("the score is not a number.")};
+    if (negative)
+        return Rejected{QStringLiteral("the score is negative; it must be from 0 to %1 seconds.")
+                            .arg(MaxScore)};
+    if (value > MaxScore)
+        return Rejected{
+            QStringLiteral("the score is above %1 seconds; it must be from 0 to %1 seconds.")
+                .arg(MaxScore)};
+    return value;
+}
+
+Assessment assess(const QByteArray &bytes)
+{
+    const qsizetype separator = bytes.indexOf(Separator);
+    if (separator < 0) {
+        // Still in the score, or in the blanks after it.
+        const qsizetype blank = bytes.indexOf(' ');
+        const QByteArray score = blank < 0 ? bytes : bytes.left(blank);
+        if (!printableWord(score))
+            return {Progress::Invalid, notASubmission()};
+        if (blank < 0)
+            return {};
+        if (!Separator.startsWith(bytes.mid(blank)))
+            return {Progress::Invalid, notASubmission()};
+        if (const auto scoreRead = readScore(score); std::holds_alternative<Rejected>(scoreRead))
+            return {Progress::Invalid, std::get<Rejected>(scoreRead).reason};
+        return {};
+    }
+
+    if (const auto scoreRead = readScore(bytes.left(separator));
+        std::holds_alternative<Rejected>(scoreRead))
+        return {Progress::Invalid, std::get<Rejected>(scoreRead).reason};
+    const QByteArray rest = bytes.mid(separator + Separator.size());
+    const Text text = readText(rest, true);
+    if (!text.problem.isEmpty())
+        return {Progress::Invalid, text.problem};
+    if (rest.endsWith(End)) {
+        // Whatever follows can only lengthen the nickname.
+        if (text.characters - End.size() > MaxNicknameLength)
+            return {Progress::Invalid, tooLong()};
+        return {Progress::Complete, {}};
+    }
+    // At the least the last three bytes may turn out to be the start of "data".
+    if (text.characters - (End.size() - 1) > MaxNicknameLength)
+        return {Progress::Invalid, tooLong()};
+    return {};
+}
+
+std::variant<Accepted, Rejected> read(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return Rejected{QStringLiteral("nothing was sent.")};
+    const Assessment assessment = assess(bytes);
+    if (assessment.progress == Progress::Invalid)
+        return Rejected{assessment.reason};
+    const qsizetype separator = bytes.indexOf(Separator);
+    if (separator < 0)
+        return Rejected{notASubmission()};
+    if (assessment.progress == Progress::Partial)
+        return Rejected{QStringLiteral("the submission does not end in \"data\".")};
+
+    const QByteArray scoreText = bytes.left(separator);
+    const QByteArray nickname = bytes.mid(separator + Separator.size()).chopped(End.size());
+    if (nickname.isEmpty())
+        return Rejected{QStringLiteral("no nickname.")};
+    Accepted accepted;
+    accepted.score = std::get<double>(readScore(scoreText));
+    accepted.scoreText = QString::fromLatin1(scoreText).replace(QLatin1Char(','), QLatin1Char('.'));
+    accepted.nickname = QString::fromUtf8(nickname);
+    return accepted;
+}
+
+} // namespace submission

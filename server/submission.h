@@ -1,0 +1,51 @@
+// Reading a score submission as the Orvane client sends it: the score text, eleven blanks, "By ",
+// the nickname and then "data", with no framing. The bytes arrive in pieces, so the reader says
+// for any prefix whether it is still on its way, already has a submission's shape (and only needs
+// the sender to fall quiet), or can never become one, and why.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <variant>
+
+namespace submission {
+
+inline constexpr qsizetype MaxNicknameLength = 10; // characters
+inline constexpr double MaxScore = 100000.0;       // seconds
+
+struct Accepted
+{
+    double score = 0;
+    QString scoreText; // as read, with a comma written as a point
+    QString nickname;
+};
+
+struct Rejected
+{
+    QString reason; // a sentence, e.g. "no nickname."
+};
+
+enum class Progress
+{
+    Partial,  // can still become a submission: wait for more bytes
+    Complete, // has the whole shape: take it once the sender falls quiet
+    Invalid,  // can never become a submission, whatever follows
+};
+
+struct Assessment
+{
+    Progress progress = Progress::Partial;
+    QString reason; // why, when Invalid
+};
+
+// Where the bytes received so far stand.
+Assessment assess(const QByteArray &bytes);
+
+// The verdict on everything a connection sent, once it sent no more.
+std::variant<Accepted, Rejected> read(const QByteArray &bytes);
+
+// The score as a number of seconds: digits with at most one point or comma, 0 to MaxScore.
+std::variant<double, Rejected> readScore(const QByteArray &text);
+
+} // namespace submission

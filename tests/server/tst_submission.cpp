@@ -1,0 +1,302 @@
+#include "rankindex.h"
+#include "scoredatabase.h"
+#include "serveroptions.h"
+#include "submission.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace submission;
+
+namespace {
+QStringList words(std::initializer_list<const char *> list)
+{
+    QStringList result;
+    for (const char *word : list)
+        result << QString::fromUtf8(word);
+    return result;
+}
+} // namespace
+
+class TestSubmission : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void verdict_data();
+    void verdict();
+    void everyPrefixOfASubmissionIsOnItsWay_data();
+    void everyPrefixOfASubmissionIsOnItsWay();
+    void hopelessBytesAreKnownAtOnce_data();
+    void hopelessBytesAreKnownAtOnce();
+    void ranksMatchCounting_data();
+    void ranksMatchCounting();
+    void options_data();
+    void options();
+    void badOptions_data();
+    void badOptions();
+    void leaderboardSharesPlaces();
+};
+
+void TestSubmission::verdict_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("text"); // score text and nickname, or the reason
+
+    QTest::newRow("the client's bytes")
+        << QByteArray("1.6539           By anonymousdata") << true << "1.6539|anonymous";
+    QTest::newRow("comma decimal")
+        << QByteArray("1,6539           By kimdata") << true << "1.6539|kim";
+    QTest::newRow("whole seconds") << QByteArray("12           By kimdata") << true << "12|kim";
+    QTest::newRow("zero") << QByteArray("0           By kimdata") << true << "0|kim";
+    QTest::newRow("the highest score")
+        << QByteArray("100000           By kimdata") << true << "100000|kim";
+    QTest::newRow("no leading digit") << QByteArray(",5           By kimdata") << true << ".5|kim";
+    QTest::newRow("nickname ending in data")
+        << QByteArray("2.5           By kimdatadata") << true << "2.5|kimdata";
+    QTest::newRow("nickname data") << QByteArray("2.5           By datadata") << true << "2.5|data";
+    QTest::newRow("ten characters")
+        << QByteArray("2.5           By abcdefghijdata") << true << "2.5|abcdefghij";
+    QTest::newRow("ten characters of two bytes each")
+        << QStringLiteral("2.5           By éééééééééédata").toUtf8() << true
+        << QStringLiteral("2.5|éééééééééé");
+    QTest::newRow("blanks inside the nickname")
+        << QByteArray("2.5           By a b cdata") << true << "2.5|a b c";
+    QTest::newRow("a nickname like the separator")
+        << QByteArray("2.5           By By data") << true << "2.5|By ";
+
+    QTest::newRow("nothing") << QByteArray() << false << "nothing was sent.";
+    QTest::newRow("no data") << QByteArray("2.5           By kim") << false
+                             << "the submission does not end in \"data\".";
+    QTest::newRow("no nickname") << QByteArray("2.5           By data") << false << "no nickname.";
+    QTest::newRow("eleven characters") << QByteArray("2.5           By abcdefghijkdata") << false
+                                       << "the nickname is longer than 10 characters.";
+    QTest::newRow("no score") << QByteArray("           By kimdata") << false << "no score.";
+    QTest::newRow("not a number") << QByteArray("fast           By kimdata") << false
+                                  << "the score is not a number.";
+    QTest::newRow("two separators")
+        << QByteArray("1.5.5           By kimdata") << false << "the score is not a number.";
+    QTest::newRow("group separator and point")
+        << QByteArray("1,000.5           By kimdata") << false << "the score is not a number.";
+    QTest::newRow("exponent") << QByteArray("1e3           By kimdata") << false
+                              << "the score is not a number.";
+    QTest::newRow("only a point") << QByteArray(".           By kimdata") << false
+                                  << "the score is not a number.";
+    QTest::newRow("negative") << QByteArray("-1.5           By kimdata") << false
+                              << "the score is negative; it must be from 0 to 100000 seconds.";
+    QTest::newRow("negative zero") << QByteArray("-0           By kimdata") << false
+                                   << "the score is negative; it must be from 0 to 100000 seconds.";
+    QTest::newRow("above the highest")
+        << QByteArray("100000.0001           By kimdata") << false
+        << "the score is above 100000 seconds; it must be from 0 to 100000 seconds.";
+    QTest::newRow("ten blanks") << QByteArray("2.5          By kimdata") << false
+                                << "not a score submission (expected a score, eleven blanks, "
+                                   "\"By \", a nickname and \"data\").";
+    QTest::newRow("twelve blanks")
+        << QByteArray("2.5            By kimdata") << false << "the score is not a number.";
+    QTest::newRow("lower-case by") << QByteArray("2.5           by kimdata") << false
+                                   << "not a score submission (expected a score, eleven blanks, "
+                                      "\"By \", a nickname and \"data\").";
+    QTest::newRow("binary garbage") << QByteArray("\x00\xff\x13\x37garbage", 11) << false
+                                    << "not a score submission (expected a score, eleven "
+                                       "blanks, \"By \", a nickname and \"data\").";
+    QTest::newRow("control character in the nickname")
+        << QByteArray("2.5           By k\tmdata") << false
+        << "the nickname holds control characters.";
+    QTest::newRow("nickname not UTF-8")
+        << QByteArray("2.5           By k\xe9mdata") << false << "the nickname is not UTF-8 text.";
+    QTest::newRow("overlong encoding") << QByteArray("2.5           By \xc0\xaf"
+                                                     "data")
+                                       << false << "the nickname is not UTF-8 text.";
+}
+
+void TestSubmission::verdict()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, accepted);
+    QFETCH(QString, text);
+
+    const auto result = read(bytes);
+    QCOMPARE(std::holds_alternative<Accepted>(result), accepted);
+    if (accepted) {
+        const auto &submission = std::get<Accepted>(result);
+        QCOMPARE(submission.scoreText + QLatin1Char('|') + submission.nickname, text);
+        QCOMPARE(submission.score, submission.scoreText.toDouble());
+    } else {
+        QCOMPARE(std::get<Rejected>(result).reason, text);
+    }
+}
+
+void TestSubmission::everyPrefixOfASubmissionIsOnItsWay_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("ascii") << QByteArray("1.6539           By anonymousdata");
+    QTest::newRow("nickname ending in data") << QByteArray("7,25           By dadatadata");
+    QTest::newRow("multi-byte nickname") << QStringLiteral("3           By €ü😀data").toUtf8();
+}
+
+void TestSubmission::everyPrefixOfASubmissionIsOnItsWay()
+{
+    QFETCH(QByteArray, bytes);
+    QVERIFY(std::holds_alternative<Accepted>(read(bytes)));
+    for (qsizetype length = 0; length < bytes.size(); ++length) {
+        const Assessment assessment = assess(bytes.left(length));
+        QVERIFY2(assessment.progress != Progress::Invalid,
+                 qPrintable(QString::fromUtf8(bytes.left(length)) + QStringLiteral(": ") +
+                            assessment.reason));
+        // Only a prefix that ends in "data" has the whole shape.
+        QCOMPARE(assessment.progress == Progress::Complete,
+                 bytes.left(length).endsWith("data") && bytes.left(length).contains(" By "));
+    }
+    QCOMPARE(assess(bytes).progress, Progress::Complete);
+}
+
+void TestSubmission::hopelessBytesAreKnownAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("binary first byte") << QByteArray("\x01", 1) << "not a score submission";
+    QTest::newRow("score then a letter") << QByteArray("2.5 x") << "not a score submission";
+    QTest::newRow("not a number, blank seen") << QByteArray("abc ") << "the score is not a number.";
+    QTest::newRow("negative, blank seen") << QByteArray("-3 ") << "the score is negative";
+    QTest::newRow("nickname can only grow too long")
+        << QByteArray("2.5           By abcdefghijklmn") << "the nickname is longer";
+    QTest::newRow("too long and ending in data")
+        << QByteArray("2.5           By abcdefghijkdata") << "the nickname is longer";
+    QTest::newRow("invalid byte in the nickname")
+        << QByteArray("2.5           By \xff") << "the nickname is not UTF-8 text.";
+}
+
+void TestSubmission::hopelessBytesAreKnownAtOnce()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const Assessment assessment = assess(bytes);
+    QCOMPARE(assessment.progress, Progress::Invalid);
+    QVERIFY2(assessment.reason.startsWith(reason), qPrintable(assessment.reason));
+}
+
+void TestSubmission::ranksMatchCounting_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("distinct"); // how many different values the scores take
+    QTest::newRow("empty") << 0 << 1;
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("a few hundred, all different") << 300 << 1000000;
+    QTest::newRow("many blocks, all different") << 5000 << 1000000;
+    QTest::newRow("many blocks of equal scores") << 5000 << 3;
+}
+
+void TestSubmission::ranksMatchCounting()
+{
+    QFETCH(int, count);
+    QFETCH(int, distinct);
+    QRandomGenerator random(static_cast<quint32>(count * 31 + distinct));
+    const auto draw = [&] {
+        return random.bounded(distinct) / 100.0;
+    };
+
+    // Half loaded at once, half inserted one by one, as a restarted server does.
+    std::vector<double> all;
+    for (int i = 0; i < count / 2; ++i)
+        all.push_back(draw());
+    RankIndex index;
+    index.assign(all);
+    for (int i = count / 2; i < count; ++i) {
+        const double score = draw();
+        all.push_back(score);
+        index.insert(score);
+        if (i % 97 == 0) {
+            const auto below =
+                std::count_if(all.begin(), all.end(), [score](double s) { return s < score; });
+            QCOMPARE(index.countBelow(score), below);
+        }
+    }
+    QCOMPARE(index.size(), qsizetype(count));
+    std::vector<double> probes = all;
+    probes.insert(probes.end(), {-1.0, 0.0, 1e9});
+    for (std::size_t i = 0; i < probes.size(); i += 1 + probes.size() / 200) {
+        const double score = probes[i];
+        const auto below =
+            std::count_if(all.begin(), all.end(), [score](double s) { return s < score; });
+        QCOMPARE(index.countBelow(score), below);
+    }
+}
+
+void TestSubmission::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("expected"); // port|database|address|clients|top
+
+    QTest::newRow("defaults") << QStringList() << "1337|scores.db|0.0.0.0|256|-";
+    QTest::newRow("everything") << words({"--port", "4000", "--db", "/tmp/x.db", "--listen",
+                                          "127.0.0.1", "--max-clients", "16", "--top", "5"})
+                                << "4000|/tmp/x.db|127.0.0.1|16|5";
+    QTest::newRow("free ports") << words({"--port=0"}) << "0|scores.db|0.0.0.0|256|-";
+    QTest::newRow("IPv6 address") << words({"--listen", "::1"}) << "1337|scores.db|::1|256|-";
+}
+
+void TestSubmission::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+    const auto parsed = parseOptions(QStringList{QStringLiteral("orvane-scored")} + arguments);
+    QVERIFY(std::holds_alternative<ServerOptions>(parsed));
+    const auto &o = std::get<ServerOptions>(parsed);
+    const QString top = o.top ? QString::number(*o.top) : QStringLiteral("-");
+    QCOMPARE(QStringList({QString::number(o.port), o.database, o.address.toString(),
+                          QString::number(o.maxClients), top})
+                 .join(QLatin1Char('|')),
+             expected);
+}
+
+void TestSubmission::badOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port without a reconnection port")
+        << words({"--port", "65535"}) << "The port must be";
+    QTest::newRow("port not a number") << words({"--port", "http"}) << "The port must be";
+    QTest::newRow("negative port") << words({"--port", "-1"}) << "The port must be";
+    QTest::newRow("no clients") << words({"--max-clients", "0"}) << "The client count";
+    QTest::newRow("address that is a name")
+        << words({"--listen", "example.org"}) << "'example.org' is not an IP address.";
+    QTest::newRow("no leaders") << words({"--top", "0"}) << "The count for --top";
+    QTest::newRow("empty database path") << words({"--db", ""}) << "The database path";
+    QTest::newRow("unknown option") << words({"--verbose"}) << "Unknown option";
+    QTest::newRow("stray argument") << words({"scores.db"}) << "Unexpected argument";
+}
+
+void TestSubmission::badOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const auto parsed = parseOptions(QStringList{QStringLiteral("orvane-scored")} + arguments);
+    QVERIFY(std::holds_alternative<OptionsError>(parsed));
+    QVERIFY2(std::get<OptionsError>(parsed).message.startsWith(message),
+             qPrintable(std::get<OptionsError>(parsed).message));
+}
+
+void TestSubmission::leaderboardSharesPlaces()
+{
+    QCOMPARE(leaderboardText({}), QStringLiteral("No scores yet.\n"));
+    const QDateTime when(QDate(2026, 12, 7), QTime(16, 5, 1), Qt::UTC);
+    const std::vector<ScoreEntry> entries{
+        {1.2, QStringLiteral("1.2"), QStringLiteral("kim"), {}, when},
+        {1.5, QStringLiteral("1.5"), QStringLiteral("anonymous"), {}, when},
+        {1.5, QStringLiteral("1.50"), QStringLiteral("bo"), {}, when},
+        {2, QStringLiteral("2"), QStringLiteral("été"), {}, when}};
+    const QStringList lines = leaderboardText(entries).split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines[0], QStringLiteral("Place  Score      Nickname   Submitted (UTC)"));
+    QCOMPARE(lines[1], QStringLiteral("   #1  1.2 s      kim        2026-12-07 16:05:01"));
+    QCOMPARE(lines[2], QStringLiteral("   #2  1.5 s      anonymous  2026-12-07 16:05:01"));
+    QCOMPARE(lines[3], QStringLiteral("   #2  1.50 s     bo         2026-12-07 16:05:01"));
+    QCOMPARE(lines[4], QStringLiteral("   #4  2 s        été        2026-12-07 16:05:01"));
+}
+
+QTEST_GUILESS_MAIN(TestSubmission)
+#include "tst_submission.moc"
