@@ -1,0 +1,36 @@
+// A client for server tests: one connection to 127.0.0.1 that sends its pieces with pauses
+// between them and collects everything the server answers until the server closes.
+#pragma once
+
+#include <QTcpSocket>
+#include <QTest>
+
+inline QByteArray exchange(quint16 port, const QList<QByteArray> &pieces, int pauseMs = 10,
+                           int timeoutMs = 10000)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; },
+                         timeoutMs))
+        return QByteArrayLiteral("<no connection>");
+    for (const QByteArray &piece : pieces) {
+        socket.write(piece);
+        socket.flush();
+        QTest::qWait(pauseMs);
+    }
+    QByteArray reply;
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    reply += socket.readAll();
+    return closed ? reply : reply + QByteArrayLiteral("<still open>");
+}
+
+// The two sends the Orvane client makes.
+inline QList<QByteArray> clientPieces(const QByteArray &score, const QByteArray &nickname)
+{
+    return {score + QByteArrayLiteral("           By ") + nickname, QByteArrayLiteral("data")};
+}

@@ -1,0 +1,181 @@
+#include "exchange.h"
+#include "scoredatabase.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+const QString Program = QStringLiteral(ORVANE_SCORED);
+
+struct Finished
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Finished runToEnd(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(Program, arguments);
+    Finished finished;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        finished.err = QStringLiteral("<did not finish>");
+        return finished;
+    }
+    finished.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    finished.out = QString::fromUtf8(process.readAllStandardOutput());
+    finished.err = QString::fromUtf8(process.readAllStandardError());
+    return finished;
+}
+
+} // namespace
+
+class TestScored : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void helpAndVersion();
+    void badArguments_data();
+    void badArguments();
+    void databaseThatCannotBeOpened();
+    void portTaken();
+    void signalEndsItWithEveryScoreOnDisk_data();
+    void signalEndsItWithEveryScoreOnDisk();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestScored::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestScored::helpAndVersion()
+{
+    const Finished version = runToEnd({QStringLiteral("--version")});
+    QCOMPARE(version.code, 0);
+    QCOMPARE(version.out, QStringLiteral("orvane-scored 3.0.0\n"));
+
+    const Finished help = runToEnd({QStringLiteral("--help")});
+    QCOMPARE(help.code, 0);
+    for (const char *option : {"--port <port>", "--db <path>", "--listen <address>",
+                               "--max-clients <count>", "--top <count>"})
+        QVERIFY2(help.out.contains(QLatin1String(option)), option);
+}
+
+void TestScored::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port out of range")
+        << QStringList{QStringLiteral("--port"), QStringLiteral("70000")}
+        << QStringLiteral("orvane-scored: The port must be a whole number from 0 to 65534, not "
+                          "'70000'.\nTry 'orvane-scored --help'.\n");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--fast")}
+                                    << QStringLiteral("orvane-scored: Unknown option 'fast'.\nTry "
+                                                      "'orvane-scored --help'.\n");
+}
+
+void TestScored::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Finished finished = runToEnd(arguments);
+    QCOMPARE(finished.code, 2);
+    QCOMPARE(finished.err, message);
+}
+
+void TestScored::databaseThatCannotBeOpened()
+{
+    const QString path = dir->filePath(QStringLiteral("missing/scores.db"));
+    const Finished finished = runToEnd({QStringLiteral("--db"), path});
+    QCOMPARE(finished.code, 1);
+    QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot open the database '%1': unable "
+                                          "to open database file.\n")
+                               .arg(path));
+}
+
+void TestScored::portTaken()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(taken.serverPort());
+    const Finished finished =
+        runToEnd({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                  port, QStringLiteral("--db"), dir->filePath(QStringLiteral("scores.db"))});
+    QCOMPARE(finished.code, 1);
+    QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot listen on 127.0.0.1 port %1: The "
+                                          "bound address is already in use.\n")
+                               .arg(port));
+}
+
+void TestScored::signalEndsItWithEveryScoreOnDisk_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void TestScored::signalEndsItWithEveryScoreOnDisk()
+{
+    QFETCH(int, signal);
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    QProcess server;
+    server.start(Program,
+                 {QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                  QStringLiteral("0"), QStringLiteral("--db"), db});
+    QVERIFY(server.waitForStarted(10000));
+    QString err;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (err += QString::fromUtf8(server.readAllStandardError())).contains(QLatin1Char('\n')),
+        10000);
+    const QRegularExpressionMatch ports =
+        QRegularExpression(QStringLiteral("^orvane-scored 3\\.0\\.0: listening on 127\\.0\\.0\\.1 "
+                                          "ports (\\d+) and (\\d+), 0 scores in '.*'\\.\n$"))
+            .match(err);
+    QVERIFY2(ports.hasMatch(), qPrintable(err));
+    const auto port = static_cast<quint16>(ports.captured(1).toUInt());
+    const auto reconnectPort = static_cast<quint16>(ports.captured(2).toUInt());
+
+    QCOMPARE(exchange(port, clientPieces("1.5", "kim")),
+             QByteArray("Thanks, kim: 1.5 s is #1 of 1. Best: 1.5 s by kim.\n"));
+    QCOMPARE(exchange(reconnectPort, clientPieces("0,75", "bo")),
+             QByteArray("Thanks, bo: 0.75 s is #1 of 2. Best: 0.75 s by bo.\n"));
+    QCOMPARE(exchange(port, clientPieces("x", "bo")),
+             QByteArray("Rejected: the score is not a number.\n"));
+
+    ::kill(static_cast<pid_t>(server.processId()), signal);
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
+    err += QString::fromUtf8(server.readAllStandardError());
+    const QStringList lines = err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(lines[1].contains(QLatin1String(" 1.5 \"kim\" accepted: #1 of 1")), qPrintable(err));
+    QVERIFY2(lines[2].contains(QLatin1String(" 0.75 \"bo\" accepted: #1 of 2")), qPrintable(err));
+    QVERIFY2(lines[3].contains(QLatin1String(" x \"bo\" rejected: the score is not a number.")),
+             qPrintable(err));
+    QCOMPARE(lines[4], QStringLiteral("orvane-scored: stopped, 2 scores in '%1'.").arg(db));
+
+    // Every score is in the main file: the write-ahead log was folded in and removed.
+    QVERIFY(!QFile::exists(db + QStringLiteral("-wal")));
+    QString error;
+    const auto database = ScoreDatabase::open(db, &error);
+    QVERIFY2(database, qPrintable(error));
+    QCOMPARE(database->count(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestScored)
+#include "tst_scored.moc"

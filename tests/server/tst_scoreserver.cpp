@@ -1,0 +1,369 @@
+#include "exchange.h"
+#include "scoredatabase.h"
+#include "scoreserver.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+struct Running
+{
+    std::unique_ptr<ScoreDatabase> database;
+    std::unique_ptr<ScoreServer> server;
+    quint16 port = 0;
+    QStringList log;
+};
+
+} // namespace
+
+class TestScoreServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void acceptedAndRanked();
+    void bothPortsTakeSubmissions();
+    void quietPeriodLetsTheNicknameGrow();
+    void rejections_data();
+    void rejections();
+    void idleAndSizeLimits_data();
+    void idleAndSizeLimits();
+    void tricklingConnectionIsCut();
+    void extraBytesAfterTheSubmissionAreIgnored();
+    void peerThatLeavesEarlyStoresNothing();
+    void connectionsBeyondTheLimitWait();
+    void restartKeepsEveryScore();
+    void nicknameWithPlaceholders();
+    void databasesThatCannotBeOpened_data();
+    void databasesThatCannotBeOpened();
+    void portAlreadyTaken();
+
+private:
+    void start(ServerLimits limits = testLimits());
+    static ServerLimits testLimits()
+    {
+        ServerLimits limits;
+        limits.idleMs = 400;
+        limits.lifetimeMs = 3000;
+        return limits;
+    }
+    QString dbPath() const { return dir->filePath(QStringLiteral("scores.db")); }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    Running running;
+};
+
+void TestScoreServer::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestScoreServer::cleanup()
+{
+    running.server.reset();
+    running.database.reset();
+    running.log.clear();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    dir.reset();
+}
+
+void TestScoreServer::start(ServerLimits limits)
+{
+    running.server.reset();
+    running.database.reset();
+    QString error;
+    running.database = ScoreDatabase::open(dbPath(), &error);
+    QVERIFY2(running.database, qPrintable(error));
+    running.server = std::make_unique<ScoreServer>(*running.database, limits);
+    connect(running.server.get(), &ScoreServer::logLine, running.server.get(),
+            [this](const QString &line) { running.log << line; });
+    QVERIFY2(running.server->listen(QHostAddress::LocalHost, {0, 0}, &error), qPrintable(error));
+    running.port = running.server->ports().value(0);
+}
+
+void TestScoreServer::acceptedAndRanked()
+{
+    start();
+    QCOMPARE(exchange(running.port, clientPieces("1.6539", "anonymous")),
+             QByteArray("Thanks, anonymous: 1.6539 s is #1 of 1. Best: 1.6539 s by anonymous.\n"));
+    QCOMPARE(exchange(running.port, clientPieces("1.2001", "kim")),
+             QByteArray("Thanks, kim: 1.2001 s is #1 of 2. Best: 1.2001 s by kim.\n"));
+    QCOMPARE(exchange(running.port, clientPieces("2,5", "bo")),
+             QByteArray("Thanks, bo: 2.5 s is #3 of 3. Best: 1.2001 s by kim.\n"));
+    // An equal score shares the place, and the first to reach the best keeps it.
+    QCOMPARE(exchange(running.port, clientPieces("1.6539", "ada")),
+             QByteArray("Thanks, ada: 1.6539 s is #2 of 4. Best: 1.2001 s by kim.\n"));
+    QCOMPARE(exchange(running.port, clientPieces("1.2001", "cy")),
+             QByteArray("Thanks, cy: 1.2001 s is #1 of 5. Best: 1.2001 s by kim.\n"));
+
+    QCOMPARE(running.database->count(), 5);
+    const std::vector<ScoreEntry> top = running.database->top(3);
+    QCOMPARE(top.size(), std::size_t(3));
+    QCOMPARE(top[0].nickname, QStringLiteral("kim"));
+    QCOMPARE(top[1].nickname, QStringLiteral("cy"));
+    QCOMPARE(top[2].nickname, QStringLiteral("anonymous"));
+    QCOMPARE(top[0].peer.section(QLatin1Char(':'), 0, 0), QStringLiteral("127.0.0.1"));
+
+    QCOMPARE(running.log.size(), 5);
+    const QStringList fields = running.log[2].split(QLatin1Char(' '));
+    QVERIFY(QDateTime::fromString(fields[0], Qt::ISODateWithMs).isValid());
+    QVERIFY(fields[1].startsWith(QLatin1String("127.0.0.1:")));
+    QCOMPARE(fields.mid(2).join(QLatin1Char(' ')), QStringLiteral("2.5 \"bo\" accepted: #3 of 3"));
+}
+
+void TestScoreServer::bothPortsTakeSubmissions()
+{
+    start();
+    QCOMPARE(running.server->ports().size(), 2);
+    QCOMPARE(exchange(running.server->ports()[1], clientPieces("3", "kim")),
+             QByteArray("Thanks, kim: 3 s is #1 of 1. Best: 3 s by kim.\n"));
+}
+
+void TestScoreServer::quietPeriodLetsTheNicknameGrow()
+{
+    start();
+    // "kim" + "data" already has the shape; more bytes within the quiet period extend it.
+    QCOMPARE(
+        exchange(running.port, {QByteArray("4.5           By kimdata"), QByteArray("data")}, 30),
+        QByteArray("Thanks, kimdata: 4.5 s is #1 of 1. Best: 4.5 s by kimdata.\n"));
+    QCOMPARE(exchange(running.port, {QByteArray("4.5           By data"), QByteArray("data")}),
+             QByteArray("Thanks, data: 4.5 s is #1 of 2. Best: 4.5 s by kimdata.\n"));
+    QCOMPARE(exchange(running.port, {QByteArray("5           By d"), QByteArray("ata"),
+                                     QByteArray("da"), QByteArray("ta")}),
+             QByteArray("Thanks, data: 5 s is #3 of 3. Best: 4.5 s by kimdata.\n"));
+}
+
+void TestScoreServer::rejections_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("no data") << QList<QByteArray>{"1.5           By kim"}
+                             << QByteArray("Rejected: the submission does not end in \"data\".\n");
+    QTest::newRow("no nickname") << clientPieces("1.5", "")
+                                 << QByteArray("Rejected: no nickname.\n");
+    QTest::newRow("eleven characters")
+        << clientPieces("1.5", "abcdefghijk")
+        << QByteArray("Rejected: the nickname is longer than 10 characters.\n");
+    QTest::newRow("not a number") << clientPieces("N/A", "kim")
+                                  << QByteArray("Rejected: the score is not a number.\n");
+    QTest::newRow("negative")
+        << clientPieces("-0.5", "kim")
+        << QByteArray("Rejected: the score is negative; it must be from 0 to 100000 seconds.\n");
+    QTest::newRow("too long a score")
+        << clientPieces("100001", "kim")
+        << QByteArray("Rejected: the score is above 100000 seconds; it must be from 0 to 100000 "
+                      "seconds.\n");
+    QTest::newRow("binary garbage")
+        << QList<QByteArray>{QByteArray("\x00\x01\xfe\xff\r\n", 6)}
+        << QByteArray("Rejected: not a score submission (expected a score, eleven blanks, \"By "
+                      "\", a nickname and \"data\").\n");
+    QTest::newRow("an HTTP request")
+        << QList<QByteArray>{"GET / HTTP/1.1\r\nHost: x\r\n\r\n"}
+        << QByteArray("Rejected: not a score submission (expected a score, eleven blanks, \"By "
+                      "\", a nickname and \"data\").\n");
+}
+
+void TestScoreServer::rejections()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(QByteArray, reply);
+    start();
+    QCOMPARE(exchange(running.port, pieces), reply);
+    QCOMPARE(running.database->count(), 0);
+    QCOMPARE(running.log.size(), 1);
+    QVERIFY2(running.log[0].endsWith(QStringLiteral(" rejected: ") +
+                                     QString::fromUtf8(reply.mid(10).chopped(1))),
+             qPrintable(running.log[0]));
+    // A rejection leaves the server as it was.
+    QCOMPARE(exchange(running.port, clientPieces("1", "kim")),
+             QByteArray("Thanks, kim: 1 s is #1 of 1. Best: 1 s by kim.\n"));
+}
+
+void TestScoreServer::idleAndSizeLimits_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("nothing sent") << QByteArray()
+                                  << QByteArray("Rejected: nothing arrived for 0.4 seconds.\n");
+    QTest::newRow("a score and then silence")
+        << QByteArray("1.5")
+        << QByteArray("Rejected: not a score submission (expected a score, "
+                      "eleven blanks, \"By \", a nickname and \"data\").\n");
+    QTest::newRow("512 bytes, then silence")
+        << QByteArray(512, '7')
+        << QByteArray("Rejected: not a score submission (expected a "
+                      "score, eleven blanks, \"By \", a nickname and "
+                      "\"data\").\n");
+    QTest::newRow("513 bytes") << QByteArray(513, '7')
+                               << QByteArray("Rejected: more than 512 bytes.\n");
+    QTest::newRow("a flood") << QByteArray(200000, '7')
+                             << QByteArray("Rejected: more than 512 bytes.\n");
+}
+
+void TestScoreServer::idleAndSizeLimits()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, reply);
+    start();
+    QCOMPARE(exchange(running.port, bytes.isEmpty() ? QList<QByteArray>() : QList{bytes}), reply);
+    QCOMPARE(running.server->activeConnections(), 0);
+}
+
+void TestScoreServer::tricklingConnectionIsCut()
+{
+    ServerLimits limits = testLimits();
+    limits.lifetimeMs = 600;
+    start(limits);
+    const QByteArray bytes("1.5           By kimdata");
+    QList<QByteArray> pieces;
+    for (const char byte : bytes)
+        pieces << QByteArray(1, byte);
+    QCOMPARE(exchange(running.port, pieces, 50),
+             QByteArray("Rejected: the submission took longer than 0.6 seconds.\n"));
+    QCOMPARE(running.database->count(), 0);
+}
+
+void TestScoreServer::extraBytesAfterTheSubmissionAreIgnored()
+{
+    start();
+    // The quiet period passes, then the peer goes on: one submission is all a connection holds.
+    QCOMPARE(exchange(running.port,
+                      {QByteArray("2           By kimdata"), QByteArray("9           By bodata")},
+                      250),
+             QByteArray("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n"));
+    QCOMPARE(running.database->count(), 1);
+}
+
+void TestScoreServer::peerThatLeavesEarlyStoresNothing()
+{
+    start();
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, running.port);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("2           By kimdata");
+        QVERIFY(socket.waitForBytesWritten(5000));
+        QTRY_COMPARE(running.server->activeConnections(), 1);
+    }
+    QTRY_COMPARE(running.log.size(), 1);
+    QVERIFY(running.log[0].endsWith(QLatin1String(
+        "2 \"kim\" rejected: the connection closed before the submission was complete.")));
+    QTRY_COMPARE(running.server->activeConnections(), 0);
+    QCOMPARE(running.database->count(), 0);
+}
+
+void TestScoreServer::connectionsBeyondTheLimitWait()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = 2;
+    limits.idleMs = 10000;
+    start(limits);
+
+    auto first = std::make_unique<QTcpSocket>();
+    QTcpSocket second;
+    first->connectToHost(QHostAddress::LocalHost, running.port);
+    second.connectToHost(QHostAddress::LocalHost, running.server->ports()[1]);
+    QTRY_COMPARE(running.server->activeConnections(), 2);
+
+    QTcpSocket third;
+    third.connectToHost(QHostAddress::LocalHost, running.port);
+    QVERIFY(third.waitForConnected(5000)); // the system accepts it; the server does not read it
+    third.write("3           By kimdata");
+    QTest::qWait(400);
+    QCOMPARE(third.bytesAvailable(), 0);
+    QCOMPARE(running.server->activeConnections(), 2);
+
+    first.reset(); // one place frees up, and the waiting connection gets it
+    QTRY_VERIFY(third.bytesAvailable() > 0);
+    QCOMPARE(third.readAll(), QByteArray("Thanks, kim: 3 s is #1 of 1. Best: 3 s by kim.\n"));
+    QCOMPARE(running.server->activeConnections(), 1);
+}
+
+void TestScoreServer::restartKeepsEveryScore()
+{
+    start();
+    QCOMPARE(exchange(running.port, clientPieces("2", "kim")).left(7), QByteArray("Thanks,"));
+    QCOMPARE(exchange(running.port, clientPieces("1.25", "bo")).left(7), QByteArray("Thanks,"));
+    QCOMPARE(exchange(running.port, clientPieces("3", "ada")).left(7), QByteArray("Thanks,"));
+
+    start(); // a new server on the same file
+    QCOMPARE(running.server->scoreCount(), 3);
+    QCOMPARE(exchange(running.port, clientPieces("2.5", "cy")),
+             QByteArray("Thanks, cy: 2.5 s is #3 of 4. Best: 1.25 s by bo.\n"));
+    running.server.reset();
+    running.database.reset();
+    QString error;
+    const auto reopened = ScoreDatabase::open(dbPath(), &error);
+    QVERIFY(reopened);
+    QCOMPARE(reopened->count(), 4);
+}
+
+void TestScoreServer::nicknameWithPlaceholders()
+{
+    start();
+    QCOMPARE(exchange(running.port, clientPieces("1", "%1%3 %6")),
+             QByteArray("Thanks, %1%3 %6: 1 s is #1 of 1. Best: 1 s by %1%3 %6.\n"));
+}
+
+void TestScoreServer::databasesThatCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing folder") << QStringLiteral("no/such/folder/scores.db") << QByteArray()
+                                    << QStringLiteral("unable to open database file");
+    QTest::newRow("not a database")
+        << QStringLiteral("notes.txt") << QByteArray("these are not scores\n").repeated(200)
+        << QStringLiteral("file is not a database");
+    QTest::newRow("a folder") << QStringLiteral(".") << QByteArray()
+                              << QStringLiteral("unable to open database file");
+}
+
+void TestScoreServer::databasesThatCannotBeOpened()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, reason);
+    const QString path = dir->filePath(name);
+    if (!contents.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+    }
+    QString error;
+    QVERIFY(!ScoreDatabase::open(path, &error));
+    QCOMPARE(error, reason);
+    if (!contents.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), contents); // refused, not overwritten
+    }
+}
+
+void TestScoreServer::portAlreadyTaken()
+{
+    start();
+    QString error;
+    const auto database = ScoreDatabase::open(dir->filePath(QStringLiteral("other.db")), &error);
+    QVERIFY(database);
+    ScoreServer second(*database);
+    QVERIFY(!second.listen(QHostAddress::LocalHost, {0, running.port}, &error));
+    QCOMPARE(error, QStringLiteral("cannot listen on 127.0.0.1 port %1: The bound address is "
+                                   "already in use")
+                        .arg(running.port));
+    QVERIFY(second.ports().isEmpty()); // all ports or none
+    // The first server goes on undisturbed.
+    QCOMPARE(exchange(running.port, clientPieces("1", "kim")).left(7), QByteArray("Thanks,"));
+}
+
+QTEST_GUILESS_MAIN(TestScoreServer)
+#include "tst_scoreserver.moc"
