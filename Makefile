@@ -48,6 +48,7 @@ screenshots: build
 bench: build
 	$(BUILD_DIR)/bin/kalvex-bench
 	cmake --build --preset $(PRESET) --target bench-startup
+	cmake --build --preset $(PRESET) --target bench-scored
 
 clean:
 	rm -rf build

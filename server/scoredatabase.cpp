@@ -28,8 +28,13 @@ bool bind(sqlite3_stmt *statement, int index, const QString &value)
 
 } // namespace
 
+// A checkpoint is asked for once the log holds this many pages, and made at least this often.
+constexpr int CheckpointPages = 1000;
+constexpr auto CheckpointEvery = std::chrono::seconds(1);
+
 ScoreDatabase::~ScoreDatabase()
 {
+    stopCheckpoints();
     sqlite3_finalize(m_insert);
     // Closing the last connection checkpoints the log into the main file.
     sqlite3_close(m_db);
@@ -72,6 +77,7 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
                         .arg(journal));
 
     char *message = nullptr;
+    // Every commit is synced: an acknowledged score survives a crash of the machine as well.
     const char setup[] = "PRAGMA synchronous=FULL;";
     if (sqlite3_exec(database->m_db, setup, nullptr, nullptr, &message) != SQLITE_OK ||
         sqlite3_exec(database->m_db, Schema, nullptr, nullptr, &message) != SQLITE_OK) {
@@ -85,7 +91,62 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
                            "VALUES (?, ?, ?, ?, ?)",
                            -1, &database->m_insert, nullptr) != SQLITE_OK)
         return fail(database->lastError());
+    database->startCheckpoints();
     return database;
+}
+
+int ScoreDatabase::walCommitted(void *self, sqlite3 *, const char *, int pages)
+{
+    auto *database = static_cast<ScoreDatabase *>(self);
+    if (pages >= CheckpointPages) {
+        {
+            const std::lock_guard lock(database->m_mutex);
+            database->m_logLong = true;
+        }
+        database->m_wake.notify_one();
+    }
+    return SQLITE_OK;
+}
+
+void ScoreDatabase::startCheckpoints()
+{
+    // The hook takes the place of SQLite's automatic checkpoint on commit.
+    sqlite3_wal_hook(m_db, &ScoreDatabase::walCommitted, this);
+    const QByteArray name = m_path.toUtf8();
+    m_checkpointer = std::thread([this, name] {
+        sqlite3 *db = nullptr;
+        if (sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            sqlite3_close(db);
+            return; // the closing connection still folds the log in
+        }
+        std::unique_lock lock(m_mutex);
+        while (!m_stop) {
+            m_wake.wait_for(lock, CheckpointEvery, [this] { return m_stop || m_logLong; });
+            if (m_stop)
+                break;
+            m_logLong = false;
+            lock.unlock();
+            // Passive: copies what it can without holding up the writer.
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            lock.lock();
+        }
+        lock.unlock();
+        sqlite3_close(db);
+    });
+}
+
+void ScoreDatabase::stopCheckpoints()
+{
+    if (!m_checkpointer.joinable())
+        return;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_checkpointer.join();
+    sqlite3_wal_hook(m_db, nullptr, nullptr);
 }
 
 bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)

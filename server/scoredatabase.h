@@ -1,14 +1,19 @@
 // The leaderboard's storage: one SQLite file in write-ahead-log mode with a table of every
-// accepted submission. Submissions are written in batches, one transaction each, so a busy
-// server pays for one sync to disk per batch rather than per score; a batch is acknowledged to
-// its senders only once its transaction is committed.
+// accepted submission. Submissions are written in batches, one transaction each, synced to disk
+// before the batch is acknowledged to its senders; a busy server pays for one sync per batch
+// rather than per score. Copying the log back into the main file (the checkpoint) takes tens of
+// milliseconds, so a thread of its own does it, and the thread that answers clients never waits
+// for it.
 #pragma once
 
 #include <QDateTime>
 #include <QString>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -45,10 +50,19 @@ public:
 private:
     ScoreDatabase() = default;
     QString lastError() const;
+    void startCheckpoints();
+    void stopCheckpoints();
+    static int walCommitted(void *self, sqlite3 *db, const char *name, int pages);
 
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_insert = nullptr;
     QString m_path;
+
+    std::thread m_checkpointer;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_logLong = false;
 };
 
 // The board as printed by --top: place (shared by equal scores), score, nickname, time.

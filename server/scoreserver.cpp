@@ -2,9 +2,13 @@
 
 #include "submission.h"
 
+#include <QBasicTimer>
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimerEvent>
 
 #include <sys/socket.h>
 
@@ -78,31 +82,11 @@ public:
         const ScoreServer::Limits &limits = server.m_limits;
         socket->setParent(this);
         socket->setReadBufferSize(limits.maxBytes + 1);
-        for (QTimer *timer : {&m_quiet, &m_idle, &m_lifetime}) {
-            timer->setSingleShot(true);
-            timer->setTimerType(Qt::PreciseTimer);
-        }
-        m_quiet.setInterval(limits.quietMs);
-        m_idle.setInterval(limits.idleMs);
-        m_lifetime.setInterval(limits.lifetimeMs);
-        connect(&m_quiet, &QTimer::timeout, this, &ScoreConnection::quiet);
-        connect(&m_idle, &QTimer::timeout, this, [this] {
-            reject(m_bytes.isEmpty()
-                       ? QStringLiteral("nothing arrived for %1 seconds.")
-                             .arg(seconds(m_server.m_limits.idleMs))
-                       : std::get<submission::Rejected>(submission::read(m_bytes)).reason);
-        });
-        connect(&m_lifetime, &QTimer::timeout, this, [this] {
-            if (m_state == State::Reading)
-                reject(QStringLiteral("the submission took longer than %1 seconds.")
-                           .arg(seconds(m_server.m_limits.lifetimeMs)));
-            else
-                m_socket->abort(); // a peer that never takes its answer
-        });
+        m_idleEnd = QDeadlineTimer(limits.idleMs, Qt::PreciseTimer);
+        m_lifeEnd = QDeadlineTimer(limits.lifetimeMs, Qt::PreciseTimer);
         connect(socket, &QTcpSocket::readyRead, this, &ScoreConnection::readBytes);
         connect(socket, &QTcpSocket::disconnected, this, &ScoreConnection::peerClosed);
-        m_idle.start();
-        m_lifetime.start();
+        arm();
         // Bytes, or the end, may have come while the connection waited for its place.
         QMetaObject::invokeMethod(
             this,
@@ -121,8 +105,6 @@ public:
         if (m_state == State::Answered)
             return;
         m_state = State::Answered;
-        m_quiet.stop();
-        m_idle.stop();
         m_server.released(this);
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             deleteLater();
@@ -131,12 +113,50 @@ public:
         // Closing with unread bytes from the peer would reset the connection and could drop the
         // line before it is read. So the server only ends its own side once the line is out,
         // reads and ignores whatever still comes, and waits for the peer to close.
-        connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        const auto endOwnSide = [this] {
             if (m_socket->bytesToWrite() == 0)
                 ::shutdown(static_cast<int>(m_socket->socketDescriptor()), SHUT_WR);
-        });
+        };
+        connect(m_socket, &QTcpSocket::bytesWritten, this, endOwnSide);
         m_socket->write(line.toUtf8() + '\n');
-        m_lifetime.start(LingerMs);
+        m_socket->flush(); // at once rather than on the next pass of the event loop
+        endOwnSide();
+        m_lifeEnd = QDeadlineTimer(LingerMs);
+        arm();
+    }
+
+protected:
+    void timerEvent(QTimerEvent *event) override
+    {
+        if (event->timerId() != m_timer.timerId()) {
+            QObject::timerEvent(event);
+            return;
+        }
+        m_timer.stop();
+        switch (m_state) {
+        case State::Reading:
+            if (m_quietEnd.hasExpired())
+                quiet();
+            else if (m_lifeEnd.hasExpired())
+                reject(QStringLiteral("the submission took longer than %1 seconds.")
+                           .arg(seconds(m_server.m_limits.lifetimeMs)));
+            else if (m_idleEnd.hasExpired())
+                reject(m_bytes.isEmpty()
+                           ? QStringLiteral("nothing arrived for %1 seconds.")
+                                 .arg(seconds(m_server.m_limits.idleMs))
+                           : std::get<submission::Rejected>(submission::read(m_bytes)).reason);
+            else
+                arm();
+            break;
+        case State::Storing:
+            break; // the batch answers it
+        case State::Answered:
+            if (m_lifeEnd.hasExpired())
+                m_socket->abort(); // a peer that never takes its answer
+            else
+                arm();
+            break;
+        }
     }
 
 private:
@@ -146,6 +166,18 @@ private:
         Storing,
         Answered
     };
+
+    // One timer per connection, set for the nearest of its deadlines.
+    void arm()
+    {
+        qint64 next = m_lifeEnd.remainingTime();
+        if (m_state == State::Reading) {
+            next = std::min(next, m_idleEnd.remainingTime());
+            if (!m_quietEnd.isForever())
+                next = std::min(next, m_quietEnd.remainingTime());
+        }
+        m_timer.start(static_cast<int>(std::max<qint64>(next, 0)), Qt::PreciseTimer, this);
+    }
 
     void readBytes()
     {
@@ -157,7 +189,7 @@ private:
         if (bytes.isEmpty())
             return;
         m_bytes += bytes;
-        m_idle.start();
+        m_idleEnd = QDeadlineTimer(m_server.m_limits.idleMs, Qt::PreciseTimer);
         if (m_bytes.size() > m_server.m_limits.maxBytes) {
             reject(QStringLiteral("more than %1 bytes.").arg(m_server.m_limits.maxBytes));
             return;
@@ -168,10 +200,12 @@ private:
             reject(assessment.reason);
             break;
         case submission::Progress::Complete:
-            m_quiet.start();
+            m_quietEnd = QDeadlineTimer(m_server.m_limits.quietMs, Qt::PreciseTimer);
+            arm();
             break;
         case submission::Progress::Partial:
-            m_quiet.stop();
+            m_quietEnd = QDeadlineTimer(QDeadlineTimer::Forever);
+            arm();
             break;
         }
     }
@@ -185,7 +219,6 @@ private:
         }
         const auto &accepted = std::get<submission::Accepted>(verdict);
         m_state = State::Storing;
-        m_idle.stop();
         ScoreEntry entry;
         entry.score = accepted.score;
         entry.scoreText = accepted.scoreText;
@@ -228,9 +261,10 @@ private:
     QTcpSocket *m_socket;
     QString m_peer;
     QByteArray m_bytes;
-    QTimer m_quiet;
-    QTimer m_idle;
-    QTimer m_lifetime;
+    QBasicTimer m_timer;
+    QDeadlineTimer m_quietEnd{QDeadlineTimer::Forever};
+    QDeadlineTimer m_idleEnd;
+    QDeadlineTimer m_lifeEnd; // after the answer: the end of the wait for the peer to close
     State m_state = State::Reading;
     bool m_released = false;
 
@@ -247,13 +281,15 @@ ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent
     // Everything that fell quiet in one pass of the event loop goes into one transaction.
     m_commitTimer.setSingleShot(true);
     m_commitTimer.setInterval(0);
-    connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::commitPending);
+    connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::startCommit);
+    m_writer.setMaxThreadCount(1);
+    m_writer.setExpiryTimeout(-1);
 }
 
 ScoreServer::~ScoreServer()
 {
     close();
-    commitPending();
+    finishPending();
     qDeleteAll(findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly));
 }
 
@@ -322,24 +358,49 @@ void ScoreServer::released(ScoreConnection *connection)
 void ScoreServer::queue(ScoreConnection *connection, ScoreEntry entry)
 {
     m_pending.push_back({connection, std::move(entry)});
-    if (!m_commitTimer.isActive())
+    if (!m_committing && !m_commitTimer.isActive())
         m_commitTimer.start();
 }
 
-void ScoreServer::commitPending()
+void ScoreServer::startCommit()
 {
     m_commitTimer.stop();
-    if (m_pending.empty())
+    if (m_committing || m_pending.empty())
         return;
-    std::vector<Pending> batch;
-    batch.swap(m_pending);
-    std::vector<ScoreEntry> entries;
-    entries.reserve(batch.size());
-    for (const Pending &pending : batch)
-        entries.push_back(pending.entry);
+    m_committing = true;
+    auto batch = std::make_shared<std::vector<Pending>>();
+    batch->swap(m_pending);
+    auto entries = std::make_shared<std::vector<ScoreEntry>>();
+    entries->reserve(batch->size());
+    for (const Pending &pending : *batch)
+        entries->push_back(pending.entry);
+    // The sync to disk happens on the writer's thread; answers go out from this one.
+    m_writer.start([this, batch, entries] {
+        QString error;
+        const bool stored = m_database.add(*entries, &error);
+        QMetaObject::invokeMethod(
+            this, [this, batch, stored, error] { committed(*batch, stored, error); },
+            Qt::QueuedConnection);
+    });
+}
 
-    QString error;
-    if (!m_database.add(entries, &error)) {
+void ScoreServer::finishPending()
+{
+    for (;;) {
+        m_writer.waitForDone();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (m_committing)
+            continue;
+        if (m_pending.empty())
+            return;
+        startCommit();
+    }
+}
+
+void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, const QString &error)
+{
+    m_committing = false;
+    if (!stored) {
         const QString reason =
             QStringLiteral("the score could not be stored (%1); please try again later.")
                 .arg(error);
@@ -349,23 +410,25 @@ void ScoreServer::commitPending()
                 QStringLiteral("rejected: ") + reason);
             pending.connection->answer(QStringLiteral("Rejected: ") + reason);
         }
-        return;
+    } else {
+        for (const Pending &pending : batch) {
+            const ScoreEntry &entry = pending.entry;
+            m_ranks.insert(entry.score);
+            if (!m_best || entry.score < m_best->score)
+                m_best = entry;
+            const qsizetype place = m_ranks.countBelow(entry.score) + 1;
+            const qsizetype count = m_ranks.size();
+            log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
+                QStringLiteral("accepted: #%1 of %2").arg(place).arg(count));
+            // One pass over the pattern, so a nickname holding "%3" stays as it is.
+            pending.connection->answer(
+                QStringLiteral("Thanks, %1: %2 s is #%3 of %4. Best: %5 s by %6.")
+                    .arg(entry.nickname, entry.scoreText, QString::number(place),
+                         QString::number(count), m_best->scoreText, m_best->nickname));
+        }
     }
-    for (const Pending &pending : batch) {
-        const ScoreEntry &entry = pending.entry;
-        m_ranks.insert(entry.score);
-        if (!m_best || entry.score < m_best->score)
-            m_best = entry;
-        const qsizetype place = m_ranks.countBelow(entry.score) + 1;
-        const qsizetype count = m_ranks.size();
-        log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
-            QStringLiteral("accepted: #%1 of %2").arg(place).arg(count));
-        // One pass over the pattern, so a nickname holding "%3" stays as it is.
-        pending.connection->answer(
-            QStringLiteral("Thanks, %1: %2 s is #%3 of %4. Best: %5 s by %6.")
-                .arg(entry.nickname, entry.scoreText, QString::number(place),
-                     QString::number(count), m_best->scoreText, m_best->nickname));
-    }
+    // What fell quiet while the disk was busy forms the next batch.
+    startCommit();
 }
 
 void ScoreServer::log(const QString &peer, const QString &score, const QString &nickname,

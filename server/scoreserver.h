@@ -1,10 +1,10 @@
 // The score server: listens on its ports, reads each connection's bytes as one submission,
 // stores accepted scores through the database in batches, answers with one line and closes.
 //
-// Everything runs on one thread's event loop. A connection is answered once its bytes have the
-// shape of a submission and 100 ms have passed without another byte, or as soon as they can no
-// longer become one. At most maxClients connections are read at a time; more wait, accepted by
-// the system, until one is answered.
+// Everything but the writing to disk runs on one thread's event loop. A connection is answered once
+// its bytes have the shape of a submission and 100 ms have passed without another byte, or as soon
+// as they can no longer become one. At most maxClients connections are read at a time; more wait,
+// accepted by the system, until one is answered.
 #pragma once
 
 #include "rankindex.h"
@@ -13,6 +13,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 
 class QTcpServer;
@@ -46,8 +47,8 @@ public:
     // Connections being read now, not counting those waiting for a place.
     int activeConnections() const { return m_active; }
     qint64 scoreCount() const { return m_ranks.size(); }
-    // Writes the submissions waiting for their batch and answers them.
-    void commitPending();
+    // Waits until every submission taken so far is stored and answered.
+    void finishPending();
 
 signals:
     // One line per accepted or rejected submission.
@@ -64,6 +65,8 @@ private:
 
     void takeConnections();
     void queue(ScoreConnection *connection, ScoreEntry entry);
+    void startCommit();
+    void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
     void released(ScoreConnection *connection);
     void log(const QString &peer, const QString &score, const QString &nickname,
              const QString &outcome);
@@ -75,5 +78,7 @@ private:
     std::optional<ScoreEntry> m_best;
     std::vector<Pending> m_pending;
     QTimer m_commitTimer;
+    QThreadPool m_writer; // one thread: batches are written in order
+    bool m_committing = false;
     int m_active = 0;
 };

@@ -1,0 +1,297 @@
+// Load on the score server over loopback: starts orvane-scored on free ports with a fresh
+// database, keeps a number of connections busy (each sends one submission the way Orvane does,
+// reads the answer, and is replaced by a new connection), then stops the server and checks that
+// every acknowledged submission is in the database. Prints throughput and reply times.
+//
+//   scored-bench SERVER [--connections 256] [--seconds 10] [--folder DIR]
+
+#include "scoredatabase.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+struct Slot
+{
+    int fd = -1;
+    bool connected = false;
+    std::string reply;
+    Clock::time_point opened;
+    Clock::time_point sent;
+};
+
+struct Totals
+{
+    long acknowledged = 0;
+    long rejected = 0;
+    long failed = 0;             // connection errors or answers cut off
+    std::vector<double> replyMs; // last byte sent to answer received
+    std::vector<double> roundMs; // connect to answer received
+};
+
+double percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+    return values[index];
+}
+
+[[noreturn]] void die(const char *what)
+{
+    std::fprintf(stderr, "scored-bench: %s: %s\n", what, std::strerror(errno));
+    std::exit(1);
+}
+
+// Starts the server with its log going to a file and returns its pid and first port.
+pid_t startServer(const std::string &program, const std::string &db, const std::string &log,
+                  int clients, int *port)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        die("fork");
+    if (pid == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDERR_FILENO);
+        const std::string count = std::to_string(clients);
+        execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1", "--port", "0", "--db",
+              db.c_str(), "--max-clients", count.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (FILE *file = std::fopen(log.c_str(), "r")) {
+            char line[512] = {};
+            const bool read = std::fgets(line, sizeof line, file) != nullptr;
+            std::fclose(file);
+            const char *ports = read ? std::strstr(line, " ports ") : nullptr;
+            if (ports && std::strchr(line, '\n')) {
+                *port = std::atoi(ports + 7);
+                return pid;
+            }
+        }
+    }
+    std::fprintf(stderr, "scored-bench: the server did not start (see %s)\n", log.c_str());
+    kill(pid, SIGKILL);
+    std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: scored-bench SERVER [--connections N] [--seconds S] "
+                             "[--folder DIR]\n");
+        return 2;
+    }
+    const std::string program = argv[1];
+    int connections = 256;
+    double seconds = 10;
+    QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--connections")
+            connections = std::clamp(std::atoi(argv[i + 1]), 1, 4096);
+        else if (option == "--seconds")
+            seconds = std::clamp(std::atof(argv[i + 1]), 1.0, 120.0);
+        else if (option == "--folder")
+            folder = QString::fromLocal8Bit(argv[i + 1]);
+    }
+    // The whole run is bounded: load, a drain of at most 10 s, and the server's exit.
+    alarm(static_cast<unsigned>(seconds) + 60);
+    std::signal(SIGPIPE, SIG_IGN);
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 8192));
+    setrlimit(RLIMIT_NOFILE, &files);
+
+    QDir().mkpath(folder);
+    const std::string db = QString(folder + QStringLiteral("/scores.db")).toStdString();
+    const std::string log = QString(folder + QStringLiteral("/server.log")).toStdString();
+    for (const char *suffix : {"", "-wal", "-shm"})
+        std::remove((db + suffix).c_str());
+    int port = 0;
+    const pid_t server = startServer(program, db, log, connections, &port);
+
+    const int epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0)
+        die("epoll_create1");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    std::vector<Slot> pool(static_cast<std::size_t>(connections));
+    Totals totals;
+    long started = 0;
+    bool loading = true;
+
+    const auto open = [&](std::size_t index) {
+        Slot &slot = pool[index];
+        slot = Slot();
+        slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (slot.fd < 0)
+            die("socket");
+        slot.opened = Clock::now();
+        if (connect(slot.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
+            errno != EINPROGRESS)
+            die("connect");
+        epoll_event event{};
+        event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
+        event.data.u64 = index;
+        epoll_ctl(epoll, EPOLL_CTL_ADD, slot.fd, &event);
+        ++started;
+    };
+    // Readiness is stamped when epoll reports it: the answer had arrived by then, so the times
+    // are never shorter than the truth, and the work on other connections of the same batch
+    // does not lengthen them.
+    Clock::time_point now;
+    const auto finish = [&](std::size_t index, bool ok) {
+        Slot &slot = pool[index];
+        if (!ok || slot.reply.empty() || slot.reply.back() != '\n')
+            ++totals.failed;
+        else if (slot.reply.rfind("Thanks, ", 0) == 0)
+            ++totals.acknowledged;
+        else
+            ++totals.rejected;
+        if (ok && slot.connected) {
+            totals.replyMs.push_back(millisecondsBetween(slot.sent, now));
+            totals.roundMs.push_back(millisecondsBetween(slot.opened, now));
+        }
+        epoll_ctl(epoll, EPOLL_CTL_DEL, slot.fd, nullptr);
+        close(slot.fd);
+        slot.fd = -1;
+        if (loading)
+            open(index);
+    };
+
+    const Clock::time_point begin = Clock::now();
+    const auto loadEnd =
+        begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    // Clients do not all arrive in the same instant: the connections open one after another
+    // over the first 100 ms, then each is replaced as soon as it is answered.
+    std::size_t ramped = 0;
+    std::vector<epoll_event> events(pool.size());
+    long open_ = static_cast<long>(pool.size());
+    const Clock::time_point drainEnd = loadEnd + std::chrono::seconds(10);
+    while (open_ > 0 && Clock::now() < drainEnd) {
+        now = Clock::now();
+        if (loading && now >= loadEnd)
+            loading = false;
+        const auto due = std::min(
+            pool.size(), static_cast<std::size_t>(millisecondsBetween(begin, now) *
+                                                  static_cast<double>(pool.size()) / 100.0) +
+                             1);
+        while (ramped < due)
+            open(ramped++);
+        const int ready = epoll_wait(epoll, events.data(), static_cast<int>(events.size()),
+                                     ramped < pool.size() ? 1 : 50);
+        now = Clock::now();
+        for (int e = 0; e < ready; ++e) {
+            const std::size_t index = events[static_cast<std::size_t>(e)].data.u64;
+            const uint32_t flags = events[static_cast<std::size_t>(e)].events;
+            Slot &slot = pool[index];
+            if (slot.fd < 0)
+                continue;
+            if (!slot.connected && (flags & EPOLLOUT)) {
+                int error = 0;
+                socklen_t length = sizeof error;
+                getsockopt(slot.fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                if (error != 0) {
+                    finish(index, false);
+                    if (!loading)
+                        --open_;
+                    continue;
+                }
+                slot.connected = true;
+                // The client's two sends: the score and nickname, then "data".
+                char message[64];
+                const int size =
+                    std::snprintf(message, sizeof message, "%ld.%04ld           By b%ld",
+                                  1 + started % 3, started % 10000, started % 100000);
+                slot.sent = Clock::now();
+                send(slot.fd, message, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+                send(slot.fd, "data", 4, MSG_NOSIGNAL);
+                epoll_event event{};
+                event.events = EPOLLIN | EPOLLRDHUP;
+                event.data.u64 = index;
+                epoll_ctl(epoll, EPOLL_CTL_MOD, slot.fd, &event);
+            }
+            if (flags & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+                char buffer[512];
+                ssize_t got = 0;
+                bool ended = false;
+                while ((got = recv(slot.fd, buffer, sizeof buffer, 0)) > 0)
+                    slot.reply.append(buffer, static_cast<std::size_t>(got));
+                if (got == 0)
+                    ended = true;
+                else if (errno != EAGAIN && errno != EWOULDBLOCK)
+                    ended = true;
+                if (ended) {
+                    finish(index, got == 0);
+                    if (!loading)
+                        --open_;
+                }
+            }
+        }
+    }
+    const double elapsed = millisecondsBetween(begin, Clock::now()) / 1000.0;
+    const long unfinished = open_;
+
+    kill(server, SIGTERM);
+    int status = 0;
+    waitpid(server, &status, 0);
+    QString error;
+    const auto database = ScoreDatabase::open(QString::fromStdString(db), &error);
+    const long stored = database ? static_cast<long>(database->count()) : -1;
+
+    std::printf("orvane-scored under load: %d connections, %.1f s of load on 127.0.0.1\n",
+                connections, seconds);
+    std::printf("  connections opened   %ld\n", started);
+    std::printf("  acknowledged         %ld (%.0f per second over %.2f s)\n", totals.acknowledged,
+                static_cast<double>(totals.acknowledged) / elapsed, elapsed);
+    std::printf("  rejected             %ld\n", totals.rejected);
+    std::printf("  failed or unfinished %ld + %ld\n", totals.failed, unfinished);
+    std::printf("  reply time, ms       p50 %.1f  p90 %.1f  p99 %.1f  max %.1f (last byte sent "
+                "to answer)\n",
+                percentile(totals.replyMs, 0.5), percentile(totals.replyMs, 0.9),
+                percentile(totals.replyMs, 0.99), percentile(totals.replyMs, 1.0));
+    std::printf("  round trip, ms       p50 %.1f  p99 %.1f (connect to answer)\n",
+                percentile(totals.roundMs, 0.5), percentile(totals.roundMs, 0.99));
+    std::printf("  server exit          %s %d\n", WIFEXITED(status) ? "code" : "signal",
+                WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+    std::printf("  in the database      %ld (%s)\n", stored,
+                stored == totals.acknowledged ? "equals the acknowledged count"
+                                              : "DIFFERS from the acknowledged count");
+    return stored == totals.acknowledged ? 0 : 1;
+}
