@@ -11,6 +11,7 @@
 #include <QTimerEvent>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +70,30 @@ QString seconds(int milliseconds)
 {
     return QString::number(milliseconds / 1000.0);
 }
+
+// Connections wait here, accepted, while every place is taken. Their read buffers are capped
+// from the start, so a client that floods while it waits cannot fill the server's memory.
+class CappedServer : public QTcpServer
+{
+public:
+    CappedServer(qint64 readLimit, QObject *parent) : QTcpServer(parent), m_readLimit(readLimit) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setReadBufferSize(m_readLimit);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            ::close(static_cast<int>(descriptor));
+            return;
+        }
+        addPendingConnection(socket);
+    }
+
+private:
+    qint64 m_readLimit;
+};
 
 } // namespace
 
@@ -297,7 +322,7 @@ bool ScoreServer::listen(const QHostAddress &address, const QList<quint16> &port
 {
     close();
     for (const quint16 port : ports) {
-        auto *server = new QTcpServer(this);
+        auto *server = new CappedServer(m_limits.maxBytes + 1, this);
         server->setListenBacklogSize(1024);
         if (!server->listen(address, port)) {
             if (error)

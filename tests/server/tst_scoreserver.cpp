@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <sqlite3.h>
+
 #include <memory>
 
 namespace {
@@ -44,6 +46,7 @@ private slots:
     void databasesThatCannotBeOpened_data();
     void databasesThatCannotBeOpened();
     void portAlreadyTaken();
+    void failedWriteIsReportedAndTheServerGoesOn();
 
 private:
     void start(ServerLimits limits = testLimits());
@@ -363,6 +366,31 @@ void TestScoreServer::portAlreadyTaken()
     QVERIFY(second.ports().isEmpty()); // all ports or none
     // The first server goes on undisturbed.
     QCOMPARE(exchange(running.port, clientPieces("1", "kim")).left(7), QByteArray("Thanks,"));
+}
+
+void TestScoreServer::failedWriteIsReportedAndTheServerGoesOn()
+{
+    start();
+    QCOMPARE(exchange(running.port, clientPieces("2", "kim")).left(7), QByteArray("Thanks,"));
+    // Another program breaks the file under the running server.
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "ALTER TABLE scores RENAME TO kept", nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    QCOMPARE(exchange(running.port, clientPieces("1", "bo")),
+             QByteArray("Rejected: the score could not be stored (no such table: scores); please "
+                        "try again later.\n"));
+    QVERIFY(running.log.last().endsWith(QLatin1String(
+        " 1 \"bo\" rejected: the score could not be stored (no such table: scores); please try "
+        "again later.")));
+    QCOMPARE(running.server->scoreCount(), 1); // the board did not count it
+
+    QCOMPARE(sqlite3_exec(other, "ALTER TABLE kept RENAME TO scores", nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(other);
+    QCOMPARE(exchange(running.port, clientPieces("1", "bo")),
+             QByteArray("Thanks, bo: 1 s is #1 of 2. Best: 1 s by bo.\n"));
+    QCOMPARE(running.database->count(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestScoreServer)
