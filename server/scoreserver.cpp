@@ -165,11 +165,11 @@ protected:
             else if (m_lifeEnd.hasExpired())
                 reject(QStringLiteral("the submission took longer than %1 seconds.")
                            .arg(seconds(m_server.m_limits.lifetimeMs)));
+            else if (m_idleEnd.hasExpired() && m_bytes.isEmpty())
+                reject(QStringLiteral("nothing arrived for %1 seconds.")
+                           .arg(seconds(m_server.m_limits.idleMs)));
             else if (m_idleEnd.hasExpired())
-                reject(m_bytes.isEmpty()
-                           ? QStringLiteral("nothing arrived for %1 seconds.")
-                                 .arg(seconds(m_server.m_limits.idleMs))
-                           : std::get<submission::Rejected>(submission::read(m_bytes)).reason);
+                quiet(); // the sender has stopped: what it sent is all there is
             else
                 arm();
             break;

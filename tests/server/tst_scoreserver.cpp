@@ -38,6 +38,7 @@ private slots:
     void idleAndSizeLimits_data();
     void idleAndSizeLimits();
     void tricklingConnectionIsCut();
+    void idleLimitShorterThanTheQuietPeriod();
     void extraBytesAfterTheSubmissionAreIgnored();
     void peerThatLeavesEarlyStoresNothing();
     void connectionsBeyondTheLimitWait();
@@ -233,6 +234,19 @@ void TestScoreServer::tricklingConnectionIsCut()
     QCOMPARE(exchange(running.port, pieces, 50),
              QByteArray("Rejected: the submission took longer than 0.6 seconds.\n"));
     QCOMPARE(running.database->count(), 0);
+}
+
+void TestScoreServer::idleLimitShorterThanTheQuietPeriod()
+{
+    // Whichever limit ends the wait, a complete submission is taken and a partial one refused.
+    ServerLimits limits = testLimits();
+    limits.quietMs = 600;
+    limits.idleMs = 200;
+    start(limits);
+    QCOMPARE(exchange(running.port, clientPieces("2", "kim")),
+             QByteArray("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n"));
+    QCOMPARE(exchange(running.port, {QByteArray("2           By kim")}),
+             QByteArray("Rejected: the submission does not end in \"data\".\n"));
 }
 
 void TestScoreServer::extraBytesAfterTheSubmissionAreIgnored()
