@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
     const QList<quint16> bound = server.ports();
     print(stderr, QStringLiteral("orvane-scored %1: listening on %2 ports %3 and %4, %5 scores in "
                                  "'%6'.\n")
-                      .arg(QCoreApplication::applicationVersion(), options.address.toString(),
+                      .arg(QCoreApplication::applicationVersion(), addressText(options.address),
                            QString::number(bound[0]), QString::number(bound[1]),
                            QString::number(server.scoreCount()), options.database));
 

@@ -296,6 +296,12 @@ private:
     friend class ScoreServer;
 };
 
+QString addressText(const QHostAddress &address)
+{
+    return address == QHostAddress(QHostAddress::Any) ? QStringLiteral("every address")
+                                                      : address.toString();
+}
+
 ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent)
     : QObject(parent), m_database(database), m_limits(limits)
 {
@@ -327,7 +333,7 @@ bool ScoreServer::listen(const QHostAddress &address, const QList<quint16> &port
         if (!server->listen(address, port)) {
             if (error)
                 *error = QStringLiteral("cannot listen on %1 port %2: %3")
-                             .arg(address.toString())
+                             .arg(addressText(address))
                              .arg(port)
                              .arg(server->errorString());
             delete server;

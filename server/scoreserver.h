@@ -28,6 +28,9 @@ struct ServerLimits
     int maxClients = 256;
 };
 
+// "every address" for the wildcard, else the address itself.
+QString addressText(const QHostAddress &address);
+
 class ScoreServer : public QObject
 {
     Q_OBJECT
