@@ -4,6 +4,7 @@
 #include "serveroptions.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -83,6 +84,10 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    // Printing the board never creates a database where there was none.
+    if (options.top && !QFileInfo(options.database).isFile())
+        return fail(QStringLiteral("cannot open the database '%1': there is no such file.")
+                        .arg(options.database));
     QString error;
     const std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
     if (!database)

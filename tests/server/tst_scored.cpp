@@ -49,6 +49,7 @@ private slots:
     void badArguments();
     void databaseThatCannotBeOpened();
     void portTaken();
+    void topPrintsTheBoard();
     void signalEndsItWithEveryScoreOnDisk_data();
     void signalEndsItWithEveryScoreOnDisk();
 
@@ -119,6 +120,35 @@ void TestScored::portTaken()
     QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot listen on 127.0.0.1 port %1: The "
                                           "bound address is already in use.\n")
                                .arg(port));
+}
+
+void TestScored::topPrintsTheBoard()
+{
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    const Finished missing =
+        runToEnd({QStringLiteral("--db"), db, QStringLiteral("--top"), QStringLiteral("3")});
+    QCOMPARE(missing.code, 1);
+    QCOMPARE(missing.err, QStringLiteral("orvane-scored: cannot open the database '%1': there is "
+                                         "no such file.\n")
+                              .arg(db));
+    QVERIFY(!QFile::exists(db));
+
+    {
+        QString error;
+        const auto database = ScoreDatabase::open(db, &error);
+        QVERIFY2(database, qPrintable(error));
+        const QDateTime when(QDate(2026, 12, 7), QTime(16, 5, 1), Qt::UTC);
+        QVERIFY(database->add({{2, QStringLiteral("2"), QStringLiteral("kim"), {}, when},
+                               {1.5, QStringLiteral("1.5"), QStringLiteral("bo"), {}, when},
+                               {3, QStringLiteral("3"), QStringLiteral("ada"), {}, when}},
+                              &error));
+    }
+    const Finished top =
+        runToEnd({QStringLiteral("--db"), db, QStringLiteral("--top"), QStringLiteral("2")});
+    QCOMPARE(top.code, 0);
+    QCOMPARE(top.out, QStringLiteral("Place  Score      Nickname  Submitted (UTC)\n"
+                                     "   #1  1.5 s      bo        2026-12-07 16:05:01\n"
+                                     "   #2  2 s        kim       2026-12-07 16:05:01\n"));
 }
 
 void TestScored::signalEndsItWithEveryScoreOnDisk_data()
