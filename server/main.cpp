@@ -133,8 +133,7 @@ int main(int argc, char *argv[])
                            QString::number(server.scoreCount()), options.database));
 
     const int code = QCoreApplication::exec();
-    server.close();
-    server.finishPending();
+    server.shutDown(2000);
     print(stderr, QStringLiteral("orvane-scored: stopped, %1 scores in '%2'.\n")
                       .arg(database->count())
                       .arg(options.database));

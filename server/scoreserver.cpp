@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimerEvent>
@@ -124,6 +125,12 @@ public:
     }
 
     const QString &peer() const { return m_peer; }
+
+    void stopReading()
+    {
+        if (m_state == State::Reading)
+            reject(QStringLiteral("the server is stopping; please try again in a moment."));
+    }
 
     void answer(const QString &line)
     {
@@ -358,6 +365,28 @@ void ScoreServer::close()
 {
     qDeleteAll(m_servers);
     m_servers.clear();
+}
+
+void ScoreServer::shutDown(int waitMs)
+{
+    close();
+    const auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
+    for (ScoreConnection *connection : connections)
+        connection->stopReading();
+    finishPending();
+    QDeadlineTimer deadline(waitMs);
+    while (openConnections() > 0 && !deadline.hasExpired()) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+        // Connections that ended are deleted here: the loop that would have done it has ended.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+qsizetype ScoreServer::openConnections() const
+{
+    return findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly).size();
 }
 
 void ScoreServer::takeConnections()

@@ -52,6 +52,12 @@ public:
     qint64 scoreCount() const { return m_ranks.size(); }
     // Waits until every submission taken so far is stored and answered.
     void finishPending();
+    // Stops listening, tells every connection still being read that the server is stopping,
+    // stores and answers what was taken, and lets the answered connections close, for at most
+    // waitMs.
+    void shutDown(int waitMs);
+    // Connections being read, written or closing.
+    qsizetype openConnections() const;
 
 signals:
     // One line per accepted or rejected submission.

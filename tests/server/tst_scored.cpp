@@ -186,18 +186,32 @@ void TestScored::signalEndsItWithEveryScoreOnDisk()
     QCOMPARE(exchange(port, clientPieces("x", "bo")),
              QByteArray("Rejected: the score is not a number.\n"));
 
+    // A connection still being read when the signal comes is told to try again.
+    QTcpSocket waiting;
+    waiting.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(waiting.waitForConnected(5000));
+    waiting.write("1.5           By ada");
+    QVERIFY(waiting.waitForBytesWritten(5000));
+    QTest::qWait(200); // for the server to read it
+
     ::kill(static_cast<pid_t>(server.processId()), signal);
-    QVERIFY(server.waitForFinished(10000));
+    QByteArray answer;
+    QTRY_COMPARE(answer += waiting.readAll(),
+                 QByteArray("Rejected: the server is stopping; please try again in a moment.\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(server.state(), QProcess::NotRunning, 10000);
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
     err += QString::fromUtf8(server.readAllStandardError());
     const QStringList lines = err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 6);
     QVERIFY2(lines[1].contains(QLatin1String(" 1.5 \"kim\" accepted: #1 of 1")), qPrintable(err));
     QVERIFY2(lines[2].contains(QLatin1String(" 0.75 \"bo\" accepted: #1 of 2")), qPrintable(err));
     QVERIFY2(lines[3].contains(QLatin1String(" x \"bo\" rejected: the score is not a number.")),
              qPrintable(err));
-    QCOMPARE(lines[4], QStringLiteral("orvane-scored: stopped, 2 scores in '%1'.").arg(db));
+    QVERIFY2(lines[4].contains(QLatin1String(
+                 " 1.5 \"ada\" rejected: the server is stopping; please try again in a moment.")),
+             qPrintable(err));
+    QCOMPARE(lines[5], QStringLiteral("orvane-scored: stopped, 2 scores in '%1'.").arg(db));
 
     // Every score is in the main file: the write-ahead log was folded in and removed.
     QVERIFY(!QFile::exists(db + QStringLiteral("-wal")));
