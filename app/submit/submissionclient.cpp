@@ -1,5 +1,7 @@
 #include "submissionclient.h"
 
+#include "blanks.h"
+
 #include <QDeadlineTimer>
 #include <QThread>
 
@@ -12,16 +14,6 @@ QString withoutBlanks(QString text)
     return text.remove(QLatin1Char(' '));
 }
 
-QString trimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == QLatin1Char(' '))
-        ++first;
-    while (last > first && text[last - 1] == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
 } // namespace
 
 SubmissionClient::SubmissionClient(SubmitView &view, int tickInterval, int connectWait,

@@ -1,5 +1,7 @@
 #include "general.h"
 
+#include "blanks.h"
+
 General::General(RegistryLayer &registry, std::function<void(const QString &)> showFormatMessage)
     : m_registry(registry), m_showFormatMessage(std::move(showFormatMessage))
 {}
@@ -57,14 +59,6 @@ QString General::ReadRegistryValue(const QString &keyPath, const QString &valueN
 
     // The whole buffer comes back: blanks trimmed from both ends, then the last character,
     // the NUL a string value ends in, dropped.
-    QString text = QString::fromLocal8Bit(m_buffer);
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == QLatin1Char(' '))
-        ++first;
-    while (last > first && text[last - 1] == QLatin1Char(' '))
-        --last;
-    if (last == first)
-        return {};
-    return text.mid(first, last - first - 1);
+    const QString text = trimBlanks(QString::fromLocal8Bit(m_buffer));
+    return text.isEmpty() ? QString() : text.chopped(1);
 }

@@ -19,13 +19,7 @@ private slots:
     void submittingBeforeAnyRunIsRejected();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        auto *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
+    template<typename T> T *child(const char *name) { return control<T>(window.get(), name); }
     void submit(quint16 port, const QString &nickname)
     {
         child<QLineEdit>("txtIP")->setText(QStringLiteral("127.0.0.1"));

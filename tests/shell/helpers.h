@@ -42,6 +42,15 @@ private:
     QTimer m_timer;
 };
 
+// A window's control by its name; a missing one ends the test program, naming it.
+template<typename T> T *control(const QWidget *window, const char *name)
+{
+    auto *found = window->findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
 inline void clickLabel(QWidget *label, Qt::MouseButton button = Qt::LeftButton)
 {
     QTest::mousePress(label, button, {}, label->rect().center());

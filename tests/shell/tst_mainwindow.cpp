@@ -39,10 +39,7 @@ private slots:
 private:
     template<typename T> T *child(const char *name)
     {
-        auto *w = windows->mainWindow()->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return control<T>(windows->mainWindow(), name);
     }
     void clickBenchmark() { child<QPushButton>("Command1")->click(); }
 

@@ -42,10 +42,7 @@ private slots:
 private:
     template<typename T> T *in(QWidget *window, const char *name)
     {
-        auto *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
+        return control<T>(window, name);
     }
     BurnInWindow *openBurnIn()
     {

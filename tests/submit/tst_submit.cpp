@@ -101,13 +101,7 @@ private slots:
     void dragByTheLogoOnly();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        auto *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no control %s", name);
-        return w;
-    }
+    template<typename T> T *child(const char *name) { return control<T>(window.get(), name); }
     void submitTo(quint16 port, const QString &nickname = QStringLiteral("anonymous"))
     {
         child<QLineEdit>("txtPort")->setText(QString::number(port));
