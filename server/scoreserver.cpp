@@ -137,7 +137,7 @@ public:
         if (m_state == State::Answered)
             return;
         m_state = State::Answered;
-        m_server.released(this);
+        m_server.released();
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             deleteLater();
             return;
@@ -278,7 +278,7 @@ private:
                                             "submission was complete."));
             }
             m_state = State::Answered;
-            m_server.released(this);
+            m_server.released();
             deleteLater();
             break;
         case State::Storing:
@@ -298,7 +298,6 @@ private:
     QDeadlineTimer m_idleEnd;
     QDeadlineTimer m_lifeEnd; // after the answer: the end of the wait for the peer to close
     State m_state = State::Reading;
-    bool m_released = false;
 
     friend class ScoreServer;
 };
@@ -406,11 +405,9 @@ void ScoreServer::takeConnections()
     }
 }
 
-void ScoreServer::released(ScoreConnection *connection)
+// Called once per connection, as it turns answered: from reading or storing, never again.
+void ScoreServer::released()
 {
-    if (connection->m_released)
-        return;
-    connection->m_released = true;
     --m_active;
     takeConnections();
 }

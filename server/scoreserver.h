@@ -76,7 +76,7 @@ private:
     void queue(ScoreConnection *connection, ScoreEntry entry);
     void startCommit();
     void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
-    void released(ScoreConnection *connection);
+    void released();
     void log(const QString &peer, const QString &score, const QString &nickname,
              const QString &outcome);
 
