@@ -196,12 +196,13 @@ void BenchmarkRun::finishSummary(const QString &countTextAtStart, double countAt
     const QString totalText = currencyText(m_cycleTotal);
     const QString finishText = m_view.currentTimeText();
 
-    // The summary quotes and divides by the count as it reads now. If the user has meanwhile
-    // made it something that is no count at all, the count the run started with stands in, so
-    // the average never comes from a division by zero or by a non-number.
+    // The summary quotes and divides by the count as it reads now, whatever positive number
+    // that is. If the user has meanwhile made it something that cannot divide (no number, zero
+    // or below), the count the run started with stands in, so the average never comes from a
+    // division by zero or by a non-number and never turns negative.
     QString countText = m_view.cycleCountText();
     double count = 0.0;
-    if (const auto now = validCount(countText)) {
+    if (const auto now = readNumber(countText); now && *now > 0.0) {
         count = *now;
     } else {
         countText = countTextAtStart;

@@ -232,6 +232,10 @@ void TestBenchmarkRun::countChangedDuringTheRun_data()
 
     QTest::newRow("another number")
         << QStringLiteral("2") << QStringLiteral("2") << QStringLiteral("2.625");
+    QTest::newRow("a number below one but above zero")
+        << QStringLiteral("0.5") << QStringLiteral("0.5") << QStringLiteral("10.5");
+    QTest::newRow("negative keeps the starting count")
+        << QStringLiteral("-2") << QStringLiteral("3") << QStringLiteral("1.75");
     QTest::newRow("not a number keeps the starting count")
         << QStringLiteral("abc") << QStringLiteral("3") << QStringLiteral("1.75");
     QTest::newRow("zero keeps the starting count")
