@@ -4,21 +4,21 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace ResultsFile {
 
 SaveResult save(const QString &path, const QString &title, const QString &barWidthText)
 {
     const QByteArray content = title.toLocal8Bit() + "\r\n" + barWidthText.toLocal8Bit() + "\r\n";
 
-    // A device or pipe is written in place: renaming a new file over it would replace it.
+    // A pipe or device would block or swallow the write, and renaming a new file over it would
+    // replace it: only a regular file is replaced.
     const QFileInfo target(path);
-    if (target.exists() && !target.isFile() && !target.isDir()) {
-        QFile device(path);
-        if (!device.open(QIODevice::WriteOnly) || device.write(content) != content.size() ||
-            !device.flush())
-            return {false, device.errorString()};
-        return {true, {}};
-    }
+    if (target.exists() && !target.isFile())
+        return {false, QStringLiteral("not a regular file")};
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
@@ -95,12 +95,35 @@ Fields parseFields(const QByteArray &text)
 
 Fields load(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened without blocking, so a pipe with no writer cannot hold the window, and checked on
+    // the open descriptor, so nothing can swap the file between the check and the read.
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return {};
-    const QByteArray start = file.read(ReadLimit);
-    file.close();
-    return parseFields(start);
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return {};
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+
+    QByteArray text;
+    for (int line = 0; line < 2 && !file.atEnd(); ++line) {
+        const QByteArray read = file.readLine(LineLimit + 1); // at most LineLimit bytes
+        if (read.isEmpty())
+            return {};
+        if (!read.endsWith('\n') && !file.atEnd())
+            return {}; // cut at the cap
+        text += read;
+    }
+    return parseFields(text);
 }
 
 } // namespace ResultsFile

@@ -3,8 +3,9 @@
 // The file is two lines of 8-bit text, each ended by CR LF: the title, then the own bar's width
 // in twips (seconds × 30) as the run wrote it. Reading takes two fields the way the program
 // always has: a field ends at a comma or at the end of a line, and a field that begins with a
-// double quote runs to the next one. Only the start of a file is ever read, so a large or
-// foreign file costs nothing.
+// double quote runs to the next one. Only the first two lines are ever read, each up to a cap,
+// so a large or foreign file costs nothing. Only regular files are read or replaced: a pipe or a
+// device at the path would block the window or be written to.
 #pragma once
 
 #include <QString>
@@ -17,7 +18,8 @@ struct SaveResult
     QString error; // why the file could not be written
 };
 
-// Replaces the file at path. The old file stays intact when the new one cannot be written.
+// Replaces the file at path, or creates it. A path that names anything but a regular file is
+// refused. The old file stays intact when the new one cannot be written.
 SaveResult save(const QString &path, const QString &title, const QString &barWidthText);
 
 struct Fields
@@ -27,13 +29,15 @@ struct Fields
     int count = 0; // how many of the two fields the file held
 };
 
-// Reads up to two fields; count tells how many there were. A missing or unreadable file has 0.
+// Reads up to two fields from the first two lines; count tells how many there were. A missing or
+// unreadable file, anything but a regular file, and a line longer than LineLimit have 0.
 Fields load(const QString &path);
 
 // The two-field reading over the text itself.
 Fields parseFields(const QByteArray &text);
 
-// How much of a file load() reads at most.
-inline constexpr qint64 ReadLimit = 64 * 1024;
+// The longest line load() reads, line end included; a longer one fails the load rather than
+// yield a field cut short.
+inline constexpr qint64 LineLimit = 64 * 1024;
 
 } // namespace ResultsFile

@@ -6,6 +6,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <optional>
+
 class TestResultsFile : public QObject
 {
     Q_OBJECT
@@ -17,9 +25,12 @@ private slots:
     void saveWritesTwoCrLfLines();
     void saveThatCannotCreate_data();
     void saveThatCannotCreate();
-    void deviceIsWrittenInPlace();
+    void nonRegularPathsAreRefused_data();
+    void nonRegularPathsAreRefused();
     void missingFile();
-    void hugeFileReadsOnlyItsStart();
+    void hugeFileReadsOnlyItsFirstLines();
+    void longLineFailsTheLoad_data();
+    void longLineFailsTheLoad();
 };
 
 void TestResultsFile::parseFields_data()
@@ -116,15 +127,58 @@ void TestResultsFile::saveThatCannotCreate()
     QVERIFY(!saved.error.isEmpty());
 }
 
-// A device is written in place, never replaced by a new file, and a refused write is a failure.
-void TestResultsFile::deviceIsWrittenInPlace()
+// Anything at the path but a regular file is refused at once by Load and by Save: a pipe without
+// a writer would block the window for good, a device would swallow or refuse the write, and
+// neither may be replaced by a new file.
+void TestResultsFile::nonRegularPathsAreRefused_data()
 {
-    const QString full = QStringLiteral("/dev/full"); // accepts the open, refuses every write
-    if (!QFileInfo(full).exists() || QFileInfo(full).isFile())
-        QSKIP("no /dev/full device here");
-    QVERIFY(!ResultsFile::save(full, QStringLiteral("t"), QStringLiteral("1")).ok);
-    QVERIFY(QFileInfo(full).exists());
-    QVERIFY(!QFileInfo(full).isFile());
+    QTest::addColumn<QString>("path");
+    QTest::newRow("pipe") << QStringLiteral("pipe");
+    QTest::newRow("device that takes every write") << QStringLiteral("/dev/null");
+    QTest::newRow("device that never ends") << QStringLiteral("/dev/zero");
+    QTest::newRow("folder") << QStringLiteral("folder");
+}
+
+void TestResultsFile::nonRegularPathsAreRefused()
+{
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    if (path == QLatin1String("pipe"))
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(path)).constData(), 0600), 0);
+    path = QDir(dir.path()).absoluteFilePath(path);
+    if (!QFileInfo::exists(path))
+        QSKIP("not on this host");
+
+    // Each call must return by itself; should one block on the pipe, the other end is opened
+    // so that it can, and the test fails.
+    const auto bounded = [&path](auto call) {
+        auto result = std::async(std::launch::async, call);
+        if (result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            const QByteArray native = QFile::encodeName(path);
+            const int writer = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            const int reader = ::open(native.constData(), O_RDONLY | O_NONBLOCK);
+            result.wait();
+            if (reader >= 0)
+                ::close(reader);
+            return std::optional<decltype(result.get())>();
+        }
+        return std::optional(result.get());
+    };
+
+    const auto loaded = bounded([&path] { return ResultsFile::load(path); });
+    QVERIFY2(loaded, "Load blocked");
+    QCOMPARE(loaded->count, 0);
+
+    const auto saved = bounded(
+        [&path] { return ResultsFile::save(path, QStringLiteral("t"), QStringLiteral("1")); });
+    QVERIFY2(saved, "Save blocked");
+    QVERIFY(!saved->ok);
+    QVERIFY(!saved->error.isEmpty());
+    QVERIFY(QFileInfo::exists(path));
+    QVERIFY(!QFileInfo(path).isFile());
 }
 
 void TestResultsFile::missingFile()
@@ -136,7 +190,7 @@ void TestResultsFile::missingFile()
     QCOMPARE(ResultsFile::load(dir.path()).count, 0);
 }
 
-void TestResultsFile::hugeFileReadsOnlyItsStart()
+void TestResultsFile::hugeFileReadsOnlyItsFirstLines()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("huge.dat"));
@@ -149,16 +203,46 @@ void TestResultsFile::hugeFileReadsOnlyItsStart()
     file.close();
     const ResultsFile::Fields f = ResultsFile::load(path);
     QCOMPARE(f.count, 2);
+    QCOMPARE(f.title, QStringLiteral("Huge"));
     QCOMPARE(f.width, QStringLiteral("77"));
+}
 
-    // One endless line: the title is cut at what was read, and there is no second field.
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    for (int i = 0; i < 8; ++i)
-        file.write(chunk);
+void TestResultsFile::longLineFailsTheLoad_data()
+{
+    const qsizetype limit = ResultsFile::LineLimit;
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QString>("width");
+
+    // A width whose digits would straddle the cap must not come back cut short.
+    QTest::newRow("width beyond the cap on the title line")
+        << QByteArray(limit - 3, 'T') + ",1236\r\n"
+        << 0 << QString();
+    QTest::newRow("title line longer than the cap") << QByteArray(limit, 'T') + "\r\n1236\r\n"
+                                                    << 0 << QString();
+    QTest::newRow("width line longer than the cap") << "Box\r\n" + QByteArray(limit, '7') + "\r\n"
+                                                    << 0 << QString();
+    QTest::newRow("endless line") << QByteArray(8 * limit, 'z') << 0 << QString();
+    QTest::newRow("title line just within the cap") << QByteArray(limit - 2, 'T') + "\r\n1236\r\n"
+                                                    << 2 << QStringLiteral("1236");
+    QTest::newRow("last line without an end, within the cap")
+        << "Box\r\n" + QByteArray(limit - 1, '7') << 2 << QString(limit - 1, QLatin1Char('7'));
+}
+
+void TestResultsFile::longLineFailsTheLoad()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, count);
+    QFETCH(QString, width);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("long.dat"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(text), text.size());
     file.close();
-    const ResultsFile::Fields endless = ResultsFile::load(path);
-    QCOMPARE(endless.count, 1);
-    QCOMPARE(endless.title.size(), qsizetype(ResultsFile::ReadLimit));
+    const ResultsFile::Fields f = ResultsFile::load(path);
+    QCOMPARE(f.count, count);
+    QCOMPARE(f.width, width);
 }
 
 QTEST_GUILESS_MAIN(TestResultsFile)
