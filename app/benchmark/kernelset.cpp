@@ -3,6 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 
+namespace {
+// The library's SONAME is libkalvex.so.1: the interface the program was built against.
+constexpr int SoVersion = 1;
+} // namespace
+
 const char *kernelSymbol(Kernel kernel)
 {
     static constexpr const char *names[KernelCount] = {
@@ -14,29 +19,45 @@ KalvexLibrary::KalvexLibrary(QStringList folders, SystemPath systemPath)
     : m_folders(std::move(folders)), m_systemPath(systemPath)
 {}
 
+QStringList KalvexLibrary::installFolders()
+{
+    const QDir program(QCoreApplication::applicationDirPath());
+    QStringList folders{program.path()};
+    const QString installed =
+        QDir::cleanPath(program.filePath(QLatin1String(ORVANE_LIBDIR_FROM_BINDIR)));
+    if (!folders.contains(installed))
+        folders << installed;
+    return folders;
+}
+
 bool KalvexLibrary::load(QString *error)
 {
-    QStringList folders = m_folders;
-    if (folders.isEmpty())
-        folders << QCoreApplication::applicationDirPath();
+    const QStringList folders = m_folders.isEmpty() ? installFolders() : m_folders;
 
+    // The reason given is the one of a library that is there but would not load, if any: that
+    // says more than a list of places where there was none.
     QString reason;
-    bool found = false;
-    for (const QString &folder : std::as_const(folders)) {
-        m_library.setFileNameAndVersion(QDir(folder).filePath(QStringLiteral("kalvex")), 1);
-        if (m_library.load()) {
-            found = true;
-            break;
-        }
-        reason = m_library.errorString();
-    }
-    if (!found && m_systemPath == SystemPath::Search) {
-        // Bare name: the dynamic loader searches the system's library path.
-        m_library.setFileNameAndVersion(QStringLiteral("kalvex"), 1);
-        found = m_library.load();
-        if (!found && reason.isEmpty())
+    bool reasonIsAFile = false;
+    const auto tryLoad = [&](const QString &name, bool isAFile) {
+        m_library.setFileNameAndVersion(name, SoVersion);
+        if (m_library.load())
+            return true;
+        if (reason.isEmpty() || (isAFile && !reasonIsAFile)) {
             reason = m_library.errorString();
+            reasonIsAFile = isAFile;
+        }
+        return false;
+    };
+    bool found = false;
+    for (const QString &folder : folders) {
+        const QDir dir(folder);
+        const bool there = dir.exists(QStringLiteral("libkalvex.so.%1").arg(SoVersion));
+        if ((found = tryLoad(dir.filePath(QStringLiteral("kalvex")), there)))
+            break;
     }
+    // Bare name: the dynamic loader searches the system's library path.
+    if (!found && m_systemPath == SystemPath::Search)
+        found = tryLoad(QStringLiteral("kalvex"), false);
     if (!found) {
         *error = reason;
         return false;

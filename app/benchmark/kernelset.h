@@ -43,9 +43,14 @@ public:
         Skip
     };
 
-    // Folders tried in order before the system's library path; empty means the program's own
-    // folder.
+    // Folders tried in order before the system's library path; empty means installFolders().
     explicit KalvexLibrary(QStringList folders = {}, SystemPath systemPath = SystemPath::Search);
+
+    // Where the program looks first: its own folder, then the library folder of the layout it
+    // was installed with, found from the program's folder, so any prefix and any staging folder
+    // work without the loader's cache. (A bare name would be looked up from inside Qt Core, whose
+    // run path is not the program's.)
+    static QStringList installFolders();
 
     bool run(Kernel kernel, double *result, double *seconds, QString *error) override;
     bool isLoaded() const { return m_loaded; }

@@ -16,6 +16,7 @@ private slots:
     void wholeCycleWithTheRealLibrary();
     void missingLibraryIsReported();
     void libraryWithoutTheEntryPoints();
+    void brokenLibraryIsTheOneNamed();
 };
 
 // One cycle of the real run over the real libkalvex.so found beside the program.
@@ -78,6 +79,23 @@ void TestKalvexLibrary::libraryWithoutTheEntryPoints()
     QVERIFY(!library.run(Kernel::Addition, &result, &seconds, &error));
     QVERIFY2(error.contains(QStringLiteral("addition")), qPrintable(error));
     QVERIFY(!library.isLoaded());
+}
+
+// A library that is there but will not load is what the message names, not a later place where
+// there was none.
+void TestKalvexLibrary::brokenLibraryIsTheOneNamed()
+{
+    QTemporaryDir broken;
+    QTemporaryDir empty;
+    QFile file(broken.filePath(QStringLiteral("libkalvex.so.1")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a shared library\n");
+    file.close();
+    KalvexLibrary library({broken.path(), empty.path()}, KalvexLibrary::SystemPath::Skip);
+    double result = 0, seconds = 0;
+    QString error;
+    QVERIFY(!library.run(Kernel::Addition, &result, &seconds, &error));
+    QVERIFY2(error.contains(broken.path()), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestKalvexLibrary)

@@ -1,0 +1,28 @@
+# Installs the build under PREFIX, staged in the folder STAGE (as packagers do with DESTDIR), so
+# that neither the prefix nor the build tree is on the loader's path, then starts the installed
+# program with the test driver, which runs one benchmark cycle through the installed libkalvex.
+#   cmake -DBUILD=<build folder> -DSTAGE=<scratch folder> -DPREFIX=/opt/orvane
+#         -DDRIVER=<folder holding generic/ with the driver plugin> -P check-installed-program.cmake
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env "DESTDIR=${STAGE}"
+                        "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(installed "${STAGE}${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH
+                        QT_QPA_PLATFORM=offscreen "QT_PLUGIN_PATH=${DRIVER}"
+                        QT_QPA_GENERIC_PLUGINS=orvane-driver "${installed}/bin/orvane"
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+message(STATUS "${out}")
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the installed program did not run a benchmark cycle (${result}):\n${err}")
+endif()
+string(REGEX MATCH "kalvex ([^\n]*)" line "${out}")
+string(FIND "${CMAKE_MATCH_1}" "${installed}/" at)
+if(NOT at EQUAL 0)
+    message(FATAL_ERROR "the kernels came from ${CMAKE_MATCH_1}, not from under ${installed}")
+endif()
+file(REMOVE_RECURSE "${STAGE}")
