@@ -2,9 +2,9 @@
 //
 // Both calls fill the caller's fixed text buffers (BufferSize bytes, of which at most 255 hold
 // text) with NUL-terminated 8-bit text. GetProcessor writes the processor's brand name, or
-// exactly "Unknown"; GetProcessorRawSpeed writes the effective clock as "NNNN MHz", timed over a
-// chain of dependent integer additions for no more than 20 ms, so it is the clock the benchmark
-// really runs at, boost included.
+// exactly "Unknown"; GetProcessorRawSpeed writes the effective clock as "NNNN MHz", measured over
+// no more than 10 ms of busy work (clockspeed.h), so it is the clock the benchmark really runs
+// at, boost included, or "Unknown" when no reading of the clock can be trusted.
 #pragma once
 
 #include <QByteArray>
@@ -35,5 +35,3 @@ private:
 // The CPUID brand string on x86-64, blanks around it removed; empty elsewhere or when the
 // processor has none.
 QByteArray cpuidBrandString();
-// The clock in hertz from a timed chain of dependent additions, 0 when it cannot be measured.
-double measureClockHz(int budgetMilliseconds);

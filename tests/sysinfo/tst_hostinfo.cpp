@@ -4,7 +4,6 @@
 #include "registry.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,15 +191,6 @@ void TestHostInfo::processorLibrary()
         QCOMPARE(QByteArray(name), brand);
     else if (!model.isEmpty())
         QCOMPARE(QByteArray(name), model);
-
-    char speed[ProcessorLibrary::BufferSize] = {};
-    cpu.GetProcessorRawSpeed(speed);
-    const QString text = QString::fromLatin1(speed);
-    const auto match = QRegularExpression(QStringLiteral("^(\\d+) MHz$")).match(text);
-    QVERIFY2(match.hasMatch(), qPrintable(text));
-    // Some clock between 100 MHz and 10 GHz: a broken timing loop would land far outside.
-    const int mhz = match.captured(1).toInt();
-    QVERIFY2(mhz > 100 && mhz < 10000, qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestHostInfo)

@@ -1,0 +1,163 @@
+#include "clockspeed.h"
+#include "getcpu.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+// This thread's processor time: unlike the wall clock, it does not run on while other work has
+// the processor.
+double threadTime()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// A reference for the clock that shares no code with the program's: one long chain of
+// dependent multiplications (three cycles each on every x86-64 core since 2008), or additions
+// on AArch64 (one cycle), timed whole over about 10 ms of this thread's processor time; the
+// fastest of seven. 0 elsewhere.
+double referenceClockHz()
+{
+#if defined(__x86_64__) || defined(__aarch64__)
+    constexpr long Steps = 10 * 1000 * 1000;
+#if defined(__x86_64__)
+    constexpr double CyclesPerStep = 3.0;
+#else
+    constexpr double CyclesPerStep = 1.0;
+#endif
+    double fastest = 0.0;
+    for (int run = 0; run < 7; ++run) {
+        unsigned long x = 7;
+        long steps = Steps;
+        const double start = threadTime();
+#if defined(__x86_64__)
+        asm volatile("2:\n\timul %0, %0\n\tsub $1, %1\n\tjnz 2b" : "+r"(x), "+r"(steps) : : "cc");
+#else
+        asm volatile("2:\n\tadd %0, %0, %0\n\tsub %1, %1, #1\n\tcbnz %1, 2b"
+                     : "+r"(x), "+r"(steps));
+#endif
+        fastest = std::max(fastest, Steps * CyclesPerStep / (threadTime() - start));
+    }
+    return fastest;
+#else
+    return 0.0;
+#endif
+}
+
+// The figure GetProcessorRawSpeed shows, in MHz; 0 for "Unknown"; -1 for anything else.
+double shownMhz()
+{
+    GetCpu cpu;
+    char speed[ProcessorLibrary::BufferSize];
+    std::fill(std::begin(speed), std::end(speed), 'x');
+    cpu.GetProcessorRawSpeed(speed);
+    if (!std::memchr(speed, '\0', sizeof speed))
+        return -1;
+    const QString text = QString::fromLatin1(speed);
+    if (text == QLatin1String("Unknown"))
+        return 0;
+    const auto match = QRegularExpression(QStringLiteral("^([1-9]\\d*) MHz$")).match(text);
+    return match.hasMatch() ? match.captured(1).toDouble() : -1;
+}
+
+} // namespace
+
+class TestClockSpeed : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void trustedReading_data();
+    void trustedReading();
+    void shownClockMatchesAReference();
+    void steadyFromTickToTick();
+};
+
+void TestClockSpeed::trustedReading_data()
+{
+    QTest::addColumn<double>("counter");
+    QTest::addColumn<double>("first");
+    QTest::addColumn<double>("second");
+    QTest::addColumn<double>("kernel");
+    QTest::addColumn<double>("shown");
+
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Counter, add chain, second chain, kernel's figure: what is shown.
+    QTest::newRow("all agree: the counter") << 2.61e9 << 2.60e9 << 2.59e9 << 0.0 << 2.61e9;
+    QTest::newRow("no counter: the first chain") << 0.0 << 3.694e9 << 3.690e9 << 0.0 << 3.694e9;
+    // Golden Cove folds additions: the counter and the multiplications still tell the truth.
+    QTest::newRow("first chain folded, counter confirmed by the second")
+        << 2.6e9 << 10.4e9 << 2.6e9 << 0.0 << 2.6e9;
+    QTest::newRow("first chain folded, no counter: nothing to trust")
+        << 0.0 << 10.4e9 << 2.6e9 << 0.0 << 0.0;
+    QTest::newRow("counter wrong, chains agree: the first chain")
+        << 9.9e9 << 2.6e9 << 2.6e9 << 0.0 << 2.6e9;
+    QTest::newRow("a lone counter is not shown") << 2.6e9 << 0.0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("counter confirmed by the kernel") << 2.6e9 << 0.0 << 0.0 << 2.59e9 << 2.6e9;
+    QTest::newRow("chains disagree, the kernel confirms the first")
+        << 0.0 << 2.6e9 << 3.5e9 << 2.6e9 << 2.6e9;
+    QTest::newRow("the kernel's figure alone is never shown") << 0.0 << 0.0 << 0.0 << 2.1e9 << 0.0;
+    QTest::newRow("just within the agreement") << 0.0 << 2.0e9 << 2.08e9 << 0.0 << 2.0e9;
+    QTest::newRow("just beyond the agreement") << 0.0 << 2.0e9 << 2.09e9 << 0.0 << 0.0;
+    QTest::newRow("nothing measured") << 0.0 << 0.0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("infinite readings never agree") << inf << inf << inf << 0.0 << 0.0;
+    QTest::newRow("not a number never agrees") << nan << nan << 2.6e9 << 0.0 << 0.0;
+    QTest::newRow("negative readings never agree") << -2.6e9 << -2.6e9 << 0.0 << 0.0 << 0.0;
+}
+
+void TestClockSpeed::trustedReading()
+{
+    QFETCH(double, counter);
+    QFETCH(double, first);
+    QFETCH(double, second);
+    QFETCH(double, kernel);
+    QFETCH(double, shown);
+    QCOMPARE(trustedClockHz({counter, first, second, kernel}), shown);
+}
+
+// Within 5 % of what the reference measures, whichever readings this host gives.
+void TestClockSpeed::shownClockMatchesAReference()
+{
+    const double reference = referenceClockHz() / 1e6;
+    if (reference <= 0.0)
+        QSKIP("no reference for the clock on this processor");
+    const ClockReadings readings = measureClock(10);
+    const double shown = shownMhz();
+    const QString what = QStringLiteral("shown %1 MHz, reference %2 MHz (counter %3, chains %4 "
+                                        "and %5, kernel %6)")
+                             .arg(shown)
+                             .arg(qRound(reference))
+                             .arg(qRound(readings.counterHz / 1e6))
+                             .arg(qRound(readings.firstChainHz / 1e6))
+                             .arg(qRound(readings.secondChainHz / 1e6))
+                             .arg(qRound(readings.kernelHz / 1e6));
+    qInfo("%s", qPrintable(what));
+    QVERIFY2(shown > 0.0, qPrintable(what));
+    QVERIFY2(std::abs(shown - reference) <= 0.05 * reference, qPrintable(what));
+}
+
+// Five refreshes in a row stay within 3 % of each other.
+void TestClockSpeed::steadyFromTickToTick()
+{
+    std::vector<double> ticks;
+    for (int tick = 0; tick < 5; ++tick)
+        ticks.push_back(shownMhz());
+    const auto [low, high] = std::minmax_element(ticks.begin(), ticks.end());
+    QString all;
+    for (const double t : ticks)
+        all += QString::number(t) + QLatin1Char(' ');
+    QVERIFY2(*low > 0.0, qPrintable(all));
+    QVERIFY2(*high <= *low * 1.03, qPrintable(all));
+}
+
+QTEST_GUILESS_MAIN(TestClockSpeed)
+#include "tst_clockspeed.moc"
