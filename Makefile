@@ -3,7 +3,8 @@
 
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
-PACKAGES := cmake g++ make binutils qt6-base-dev fonts-dejavu-core fonts-wine libsqlite3-dev
+PACKAGES := cmake g++ make binutils qt6-base-dev fonts-dejavu-core fonts-wine libsqlite3-dev \
+            xvfb openbox xdotool x11-utils
 
 .PHONY: all deps configure build run test test-asan screenshots bench clean
 

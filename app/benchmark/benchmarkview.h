@@ -42,7 +42,7 @@ public:
     virtual void setSpeedTimerEnabled(bool enabled) = 0;
     virtual void setFrameKeeperEnabled(bool enabled) = 0;
 
-    // Grows the main window to its expanded height for good, hides and shows it again, and
+    // Grows the main window to its expanded height for good, keeping it on the screen, and
     // clears its caption.
     virtual void expandWindow() = 0;
 

@@ -2,6 +2,8 @@
 // own scaling takes care of other screens.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
 #include <QtGlobal>
 
 #include <cmath>
@@ -17,4 +19,13 @@ inline int twipsToPixels(double twips)
     if (pixels > 1e6)
         return 1000000;
     return static_cast<int>(pixels);
+}
+
+// Where a window grown downwards goes so that its lower edge stays within the screen's area: up
+// just enough, never above the area's top; otherwise where it is.
+inline QPoint keptWithin(const QRect &window, const QRect &area)
+{
+    if (window.bottom() <= area.bottom())
+        return window.topLeft();
+    return {window.x(), qMax(area.top(), area.bottom() + 1 - window.height())};
 }

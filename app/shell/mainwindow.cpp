@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>()),
@@ -93,7 +94,9 @@ void MainWindow::keepFrame()
 {
     if (isMinimized())
         return;
-    setWindowTitle(QString());
+    // Only a real change: clearing an empty caption would rename the taskbar entry twice.
+    if (!windowTitle().isEmpty())
+        setWindowTitle(QString());
     setFixedSize(twipsToPixels(WidthTwips),
                  twipsToPixels(m_windowExpanded ? ExpandedHeightTwips : CollapsedHeightTwips));
 }
@@ -101,7 +104,28 @@ void MainWindow::keepFrame()
 void MainWindow::minimise()
 {
     setWindowState(windowState() | Qt::WindowMinimized);
-    setWindowTitle(QStringLiteral("CPU Orvane"));
+    setWindowTitle(taskbarName());
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    nameTaskbarEntry();
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        nameTaskbarEntry();
+}
+
+void MainWindow::nameTaskbarEntry()
+{
+    // The caption stays empty (the window has no title bar to show it), but an empty platform
+    // title would make Qt name the taskbar entry after the program's file.
+    if (QWindow *window = windowHandle())
+        window->setTitle(windowTitle().isEmpty() ? taskbarName() : windowTitle());
 }
 
 void MainWindow::paintEvent(QPaintEvent *)
@@ -124,14 +148,17 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    // The two glyphs act on a click: a press and a release on the same label. They swallow the
-    // press so it does not start a drag on the logo strip beneath them.
+    // The two glyphs act on a click of the primary button: a press and a release on the same
+    // label. They swallow every press so it does not start a drag on the logo strip beneath
+    // them; other buttons do nothing, as a right-click on a close button does.
     if (watched == ui->lblMinimize || watched == ui->lbX) {
-        if (event->type() == QEvent::MouseButtonPress)
+        if (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonDblClick)
             return true;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (static_cast<QWidget *>(watched)->rect().contains(mouse->position().toPoint())) {
+            if (mouse->button() == Qt::LeftButton &&
+                static_cast<QWidget *>(watched)->rect().contains(mouse->position().toPoint())) {
                 if (watched == ui->lbX)
                     m_windows.closeAll();
                 else
@@ -322,12 +349,12 @@ void MainWindow::expandWindow()
 {
     setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(ExpandedHeightTwips));
     m_windowExpanded = true;
-    // Hiding and showing again makes the window manager take the new height at once; the
-    // window keeps its place.
-    const QPoint at = pos();
-    hide();
-    show();
-    move(at);
+    // The window grows downwards; where its lower edge would leave the screen it moves up just
+    // enough. It is not hidden and shown again to take the new size: the window manager takes
+    // it as it is, and on X11 a window once minimised would be mapped minimised again (Qt
+    // leaves its hints asking for that).
+    if (const QScreen *screen = this->screen())
+        move(keptWithin(QRect(pos(), size()), screen->availableGeometry()));
     setWindowTitle(QString());
 }
 

@@ -54,6 +54,9 @@ public:
     void minimise();
     void centreOnScreen();
 
+    // What a taskbar shows for the window while its caption is empty.
+    static QString taskbarName() { return QStringLiteral("CPU Orvane"); }
+
     // BenchmarkView
     QString benchmarkCaption() const override;
     void setBenchmarkCaption(const QString &caption) override;
@@ -80,10 +83,13 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void load();
+    void nameTaskbarEntry();
     void setReferenceEntryVisible(int entry, bool visible);
 
     std::unique_ptr<Ui::MainWindow> ui;

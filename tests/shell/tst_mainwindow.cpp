@@ -4,6 +4,7 @@
 #include "linuxhost.h"
 #include "mainwindow.h"
 #include "shell.h"
+#include "units.h"
 #include "windowdrag.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QWindow>
 
 #include <memory>
 
@@ -33,6 +35,11 @@ private slots:
     void minimiseAndKeeperRestores();
     void keeperUndoesAResize();
     void expandedAfterARunAndAfterAnAbort();
+    void expandedWindowKeptOnTheScreen_data();
+    void expandedWindowKeptOnTheScreen();
+    void glyphsIgnoreOtherButtons_data();
+    void glyphsIgnoreOtherButtons();
+    void taskbarEntryNamesTheProgram();
     void runFillsTheFieldsAndEnablesSubmit();
     void missingLibraryIsReportedOnce();
 
@@ -226,9 +233,14 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
 {
     MainWindow *w = windows->mainWindow();
     QPushButton *benchmark = child<QPushButton>("Command1");
+    // Centred at its collapsed height on the offscreen screen (800 x 600), the window would
+    // grow past its lower edge: it moves up to stay on it.
+    const QRect screen = w->screen()->availableGeometry();
+    const QPoint start = w->pos();
     clickBenchmark();
     QVERIFY(w->windowExpanded());
     QCOMPARE(w->size(), QSize(646, 580));
+    QCOMPARE(w->pos(), QPoint(start.x(), screen.bottom() + 1 - 580));
     QTest::qWait(250);
     QCOMPARE(w->size(), QSize(646, 580));
 
@@ -244,6 +256,76 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
     QTest::qWait(250);
     QCOMPARE(w->size(), QSize(646, 580));
     QVERIFY(w->checkUP()->isActive() && w->Timer1()->isActive());
+}
+
+void TestMainWindow::expandedWindowKeptOnTheScreen_data()
+{
+    QTest::addColumn<QRect>("collapsed");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QPoint>("expandedAt");
+    // The expanded window is 646 x 580, the collapsed one 646 x 148, centred.
+    QTest::newRow("1280 x 800: up just enough")
+        << QRect(317, 326, 646, 148) << QRect(0, 0, 1280, 800) << QPoint(317, 220);
+    QTest::newRow("1366 x 768: up just enough")
+        << QRect(360, 310, 646, 148) << QRect(0, 0, 1366, 768) << QPoint(360, 188);
+    QTest::newRow("below a top panel")
+        << QRect(317, 346, 646, 148) << QRect(0, 40, 1280, 800) << QPoint(317, 260);
+    QTest::newRow("fits: stays") << QRect(637, 466, 646, 148) << QRect(0, 0, 1920, 1080)
+                                 << QPoint(637, 466);
+    QTest::newRow("exactly reaches the edge: stays")
+        << QRect(10, 220, 646, 148) << QRect(0, 0, 1280, 800) << QPoint(10, 220);
+    QTest::newRow("screen lower than the window: at the area's top")
+        << QRect(10, 100, 646, 148) << QRect(0, 20, 800, 480) << QPoint(10, 20);
+    QTest::newRow("second screen below the first")
+        << QRect(317, 1400, 646, 148) << QRect(0, 1080, 1280, 800) << QPoint(317, 1300);
+}
+
+// A window growing downwards moves up just enough to keep its lower edge on the screen.
+void TestMainWindow::expandedWindowKeptOnTheScreen()
+{
+    QFETCH(QRect, collapsed);
+    QFETCH(QRect, area);
+    QFETCH(QPoint, expandedAt);
+    QCOMPARE(keptWithin(QRect(collapsed.topLeft(), QSize(646, 580)), area), expandedAt);
+}
+
+void TestMainWindow::glyphsIgnoreOtherButtons_data()
+{
+    QTest::addColumn<QString>("glyph");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::newRow("close, right") << QStringLiteral("lbX") << Qt::RightButton;
+    QTest::newRow("close, middle") << QStringLiteral("lbX") << Qt::MiddleButton;
+    QTest::newRow("minimise, right") << QStringLiteral("lblMinimize") << Qt::RightButton;
+    QTest::newRow("minimise, middle") << QStringLiteral("lblMinimize") << Qt::MiddleButton;
+}
+
+void TestMainWindow::glyphsIgnoreOtherButtons()
+{
+    QFETCH(QString, glyph);
+    QFETCH(Qt::MouseButton, button);
+    MainWindow *w = windows->mainWindow();
+    clickLabel(w->findChild<QLabel *>(glyph), button);
+    QVERIFY(!w->isClosed());
+    QVERIFY(w->isVisible());
+    QVERIFY(!w->isMinimized());
+    QVERIFY(w->windowTitle().isEmpty());
+    QVERIFY(!w->drag().dragging());
+}
+
+// The caption is empty, but the platform's title, which a taskbar shows, is never left empty
+// for Qt to fill with the program's file name.
+void TestMainWindow::taskbarEntryNamesTheProgram()
+{
+    MainWindow *w = windows->mainWindow();
+    QVERIFY(w->windowTitle().isEmpty());
+    QCOMPARE(w->windowHandle()->title(), QStringLiteral("CPU Orvane"));
+    clickLabel(child<QLabel>("lblMinimize"));
+    QCOMPARE(w->windowHandle()->title(), QStringLiteral("CPU Orvane"));
+    w->setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY_WITH_TIMEOUT(w->windowTitle().isEmpty(), 1000);
+    QCOMPARE(w->windowHandle()->title(), QStringLiteral("CPU Orvane"));
+    clickBenchmark();
+    QCOMPARE(w->windowHandle()->title(), QStringLiteral("CPU Orvane"));
 }
 
 void TestMainWindow::runFillsTheFieldsAndEnablesSubmit()

@@ -1,0 +1,266 @@
+// The main window on a real desktop: an X server with the openbox window manager, started by
+// run-on-desktop.sh. What the window manager and the user do from outside (the taskbar's
+// restore, clicks, a resize) goes through the X server with xdotool; what the desktop then
+// shows is read back with xprop and xwininfo, not from Qt.
+#include "appwindows.h"
+#include "fakes.h"
+#include "helpers.h"
+#include "linuxhost.h"
+#include "mainwindow.h"
+#include "shell.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <memory>
+
+namespace {
+
+// Runs one of the X tools and returns what it printed; empty when it failed.
+QString x11(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0) {
+        process.kill();
+        qWarning("%s %s failed: %s", qPrintable(program), qPrintable(arguments.join(u' ')),
+                 process.readAllStandardError().constData());
+        return {};
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+QString id(const QWidget *window)
+{
+    return QString::number(window->winId());
+}
+
+// Where and how the X server shows the window.
+struct Shown
+{
+    bool viewable = false;
+    QRect geometry;
+};
+
+Shown shown(const QWidget *window)
+{
+    const QString info = x11(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id(window)});
+    const auto number = [&info](const char *label) {
+        const QRegularExpression re(QLatin1String(label) + QStringLiteral(":\\s+(-?\\d+)"));
+        return re.match(info).captured(1).toInt();
+    };
+    return {info.contains(QStringLiteral("Map State: IsViewable")),
+            QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+                  number("Height"))};
+}
+
+// The ICCCM state the window manager keeps on the window: "Normal" or "Iconic".
+QString managerState(const QWidget *window)
+{
+    const QString state = x11(QStringLiteral("xprop"),
+                              {QStringLiteral("-id"), id(window), QStringLiteral("WM_STATE")});
+    return QRegularExpression(QStringLiteral("window state: (\\w+)")).match(state).captured(1);
+}
+
+// The name a taskbar shows for the window.
+QString taskbarName(const QWidget *window)
+{
+    const QString name = x11(QStringLiteral("xprop"),
+                             {QStringLiteral("-id"), id(window), QStringLiteral("_NET_WM_NAME")});
+    return QRegularExpression(QStringLiteral("= \"(.*)\"")).match(name).captured(1);
+}
+
+// A click of the real pointer, through the X server, at the centre of a control.
+void clickWithPointer(QWidget *control, int button)
+{
+    const QPoint at = control->mapTo(control->window(), control->rect().center());
+    x11(QStringLiteral("xdotool"),
+        {QStringLiteral("mousemove"), QStringLiteral("--window"), id(control->window()),
+         QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
+         QString::number(button)});
+}
+
+// Counts the button releases a control receives, so a test knows a click has arrived.
+class ReleaseCounter : public QObject
+{
+public:
+    explicit ReleaseCounter(QObject *target) { target->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease)
+            ++count;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void taskbarNamesTheProgram();
+    void minimiseRestoreAndRunKeepTheWindow();
+    void expandedWindowStaysOnTheScreen();
+    void glyphsAnswerThePrimaryButtonOnly_data();
+    void glyphsAnswerThePrimaryButtonOnly();
+    void frameKeeperUndoesAResizeFromOutside();
+
+private:
+    MainWindow *main() const { return windows->mainWindow(); }
+    template<typename T> T *child(const char *name) { return control<T>(main(), name); }
+    void minimiseWithTheGlyph()
+    {
+        clickLabel(child<QLabel>("lblMinimize"));
+        QTRY_COMPARE_WITH_TIMEOUT(managerState(main()), QStringLiteral("Iconic"), 5000);
+        QVERIFY(!shown(main()).viewable);
+        QTRY_VERIFY_WITH_TIMEOUT(!main()->windowHandle()->isExposed(), 5000);
+    }
+    // What a taskbar does: ask the window manager to activate the window.
+    void restoreFromTheTaskbar()
+    {
+        x11(QStringLiteral("xdotool"),
+            {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id(main())});
+        QTRY_VERIFY_WITH_TIMEOUT(shown(main()).viewable, 5000);
+        // Let the program see its window back on the screen before a test clicks in it.
+        QTRY_VERIFY_WITH_TIMEOUT(main()->windowHandle()->isExposed(), 5000);
+    }
+
+    LinuxHost host;
+    std::unique_ptr<FakeKernels> kernels;
+    std::unique_ptr<AppWindows> windows;
+};
+
+void TestDesktop::initTestCase()
+{
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    prepareApplication(*qApp);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void TestDesktop::init()
+{
+    kernels = std::make_unique<FakeKernels>();
+    windows = std::make_unique<AppWindows>(*kernels, host.probe);
+    windows->start();
+    QVERIFY(QTest::qWaitForWindowExposed(main()));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(main()).viewable, 5000);
+}
+
+void TestDesktop::cleanup()
+{
+    windows.reset();
+    kernels.reset();
+}
+
+// The caption stays empty, yet the taskbar entry reads the program's name, not its file name.
+void TestDesktop::taskbarNamesTheProgram()
+{
+    QVERIFY(main()->windowTitle().isEmpty());
+    QCOMPARE(taskbarName(main()), QStringLiteral("CPU Orvane"));
+    minimiseWithTheGlyph();
+    QCOMPARE(taskbarName(main()), QStringLiteral("CPU Orvane"));
+    restoreFromTheTaskbar();
+    QTRY_VERIFY(main()->windowTitle().isEmpty());
+    QCOMPARE(taskbarName(main()), QStringLiteral("CPU Orvane"));
+}
+
+// Minimised with the glyph and restored from the taskbar, the window stays up through every
+// later run, and at its size.
+void TestDesktop::minimiseRestoreAndRunKeepTheWindow()
+{
+    QPushButton *benchmark = child<QPushButton>("Command1");
+    for (int round = 1; round <= 2; ++round) {
+        minimiseWithTheGlyph();
+        restoreFromTheTaskbar();
+        for (int run = 1; run <= 2; ++run) {
+            benchmark->click();
+            QCOMPARE(child<QLabel>("lblstatus")->text(),
+                     QStringLiteral("\u00BB Benchmark Complete."));
+            QTRY_VERIFY2_WITH_TIMEOUT(shown(main()).viewable,
+                                      qPrintable(QStringLiteral("round %1, run %2: %3")
+                                                     .arg(round)
+                                                     .arg(run)
+                                                     .arg(managerState(main()))),
+                                      5000);
+            QCOMPARE(managerState(main()), QStringLiteral("Normal"));
+            QVERIFY(!main()->isMinimized());
+            QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), QSize(646, 580), 5000);
+        }
+    }
+}
+
+// Centred at its collapsed height on a 1280 x 800 screen, the window would grow 580 pixels
+// past the screen's lower edge: it moves up just enough.
+void TestDesktop::expandedWindowStaysOnTheScreen()
+{
+    const QRect area = main()->screen()->availableGeometry();
+    QCOMPARE(area.size(), QSize(1280, 800));
+    const QRect before = shown(main()).geometry;
+    QCOMPARE(before.size(), QSize(646, 148));
+
+    child<QPushButton>("Command1")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry,
+                              QRect(before.x(), area.bottom() + 1 - 580, 646, 580), 5000);
+
+    // A window dragged up to the top keeps its place: it fits below.
+    main()->move(before.x(), area.top());
+    QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.topLeft(), QPoint(before.x(), area.top()),
+                              5000);
+    child<QPushButton>("Command1")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry, QRect(before.x(), area.top(), 646, 580),
+                              5000);
+}
+
+void TestDesktop::glyphsAnswerThePrimaryButtonOnly_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::newRow("middle button") << 2;
+    QTest::newRow("right button") << 3;
+}
+
+// Other buttons than the primary one do nothing on either glyph; the primary one minimises.
+void TestDesktop::glyphsAnswerThePrimaryButtonOnly()
+{
+    QFETCH(int, button);
+    for (const char *glyph : {"lbX", "lblMinimize"}) {
+        QLabel *label = child<QLabel>(glyph);
+        ReleaseCounter releases(label);
+        clickWithPointer(label, button);
+        QTRY_COMPARE_WITH_TIMEOUT(releases.count, 1, 5000);
+        QVERIFY2(main()->isVisible() && !main()->isClosed(), glyph);
+        QVERIFY2(!main()->isMinimized(), glyph);
+        QCOMPARE(managerState(main()), QStringLiteral("Normal"));
+    }
+    clickWithPointer(child<QLabel>("lblMinimize"), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(managerState(main()), QStringLiteral("Iconic"), 5000);
+    restoreFromTheTaskbar();
+}
+
+// A resize from outside (another program, a window manager's key) is undone, collapsed and
+// expanded alike.
+void TestDesktop::frameKeeperUndoesAResizeFromOutside()
+{
+    for (const QSize size : {QSize(646, 148), QSize(646, 580)}) {
+        if (size.height() == 580)
+            child<QPushButton>("Command1")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), size, 5000);
+        x11(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), id(main()),
+                                        QStringLiteral("800"), QStringLiteral("400")});
+        QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), size, 5000);
+        QCOMPARE(main()->size(), size);
+    }
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
