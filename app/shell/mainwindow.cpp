@@ -2,6 +2,7 @@
 
 #include "appwindows.h"
 #include "burninwindow.h"
+#include "glyphbutton.h"
 #include "messages.h"
 #include "numbertext.h"
 #include "resultsfile.h"
@@ -36,8 +37,18 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
         m_drag->addHandle(handle);
     m_drag->addMoveSource(this);
     m_drag->addMoveSource(ui->client);
-    ui->lblMinimize->installEventFilter(this);
-    ui->lbX->installEventFilter(this);
+    connect(ui->lblMinimize, &GlyphButton::clicked, this, &MainWindow::minimise);
+    connect(ui->lbX, &GlyphButton::clicked, this, [this] { m_windows.closeAll(); });
+
+    // Until the window grows, what lies below its collapsed edge is out of sight: hidden, it is
+    // also out of the keyboard's reach and not reported as showing to assistive technology.
+    const int collapsedEdge = twipsToPixels(CollapsedHeightTwips) - ui->client->y();
+    const auto parts = ui->client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    for (QWidget *part : parts) {
+        if (part->y() >= collapsedEdge && !part->isHidden())
+            m_belowCollapsedEdge << part;
+    }
+    setBelowCollapsedEdgeShown(false);
 
     m_checkUP = new QTimer(this);
     m_checkUP->setObjectName(QStringLiteral("checkUP"));
@@ -146,28 +157,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
     m_windows.closeAll();
 }
 
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+void MainWindow::setBelowCollapsedEdgeShown(bool shown)
 {
-    // The two glyphs act on a click of the primary button: a press and a release on the same
-    // label. They swallow every press so it does not start a drag on the logo strip beneath
-    // them; other buttons do nothing, as a right-click on a close button does.
-    if (watched == ui->lblMinimize || watched == ui->lbX) {
-        if (event->type() == QEvent::MouseButtonPress ||
-            event->type() == QEvent::MouseButtonDblClick)
-            return true;
-        if (event->type() == QEvent::MouseButtonRelease) {
-            const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton &&
-                static_cast<QWidget *>(watched)->rect().contains(mouse->position().toPoint())) {
-                if (watched == ui->lbX)
-                    m_windows.closeAll();
-                else
-                    minimise();
-            }
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
+    for (QWidget *part : std::as_const(m_belowCollapsedEdge))
+        part->setVisible(shown);
 }
 
 void MainWindow::saveResult()
@@ -355,12 +348,17 @@ void MainWindow::expandWindow()
     // leaves its hints asking for that).
     if (const QScreen *screen = this->screen())
         move(keptWithin(QRect(pos(), size()), screen->availableGeometry()));
+    setBelowCollapsedEdgeShown(true);
     setWindowTitle(QString());
 }
 
 void MainWindow::setOwnBarWidth(float twips)
 {
     ui->Shape1->resize(qMax(1, twipsToPixels(twips)), ui->Shape1->height());
+    // The bar says what it shows: 30 twips a second.
+    ui->Shape1->setAccessibleName(QStringLiteral("Your CPU: ") +
+                                  currencyText(Currency::fromDouble(twips / 30.0)) +
+                                  QStringLiteral(" seconds"));
 }
 
 void MainWindow::showOwnResult()

@@ -85,11 +85,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void load();
     void nameTaskbarEntry();
+    void setBelowCollapsedEdgeShown(bool shown);
     void setReferenceEntryVisible(int entry, bool visible);
 
     std::unique_ptr<Ui::MainWindow> ui;
@@ -102,6 +102,7 @@ private:
     QTimer *m_timer1 = nullptr;
     QString m_loadedTitle;
     QString m_loadedWidth;
+    QList<QWidget *> m_belowCollapsedEdge;
     bool m_windowExpanded = false;
     bool m_closed = false;
 };

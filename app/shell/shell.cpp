@@ -1,5 +1,6 @@
 #include "shell.h"
 
+#include "accessibility.h"
 #include "fonts.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ void prepareApplication(QApplication &app)
 {
     Q_INIT_RESOURCE(assets);
     registerFonts();
+    installAccessibility();
     QLocale::setDefault(QLocale::system());
     QIcon icon;
     icon.addFile(QStringLiteral(":/assets/orvane-16.png"), QSize(16, 16));

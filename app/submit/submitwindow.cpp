@@ -14,6 +14,7 @@ SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, i
       m_client(*this, tickInterval, connectWait, reconnectPort)
 {
     setObjectName(QStringLiteral("submit"));
+    setAccessibleName(QStringLiteral("CPU Orvane Submit Results"));
     setWindowModality(Qt::WindowModal);
     setFixedSize(463, 183);
     setAttribute(Qt::WA_QuitOnClose, false);
