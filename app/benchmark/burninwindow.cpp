@@ -1,5 +1,6 @@
 #include "burninwindow.h"
 
+#include "captionfit.h"
 #include "messages.h"
 #include "numbertext.h"
 #include "ui_burninwindow.h"
@@ -22,6 +23,7 @@ BurnInWindow::BurnInWindow(std::function<void()> pressBenchmark, QWidget *parent
       ui(std::make_unique<Ui::BurnInWindow>()), m_pressBenchmark(std::move(pressBenchmark))
 {
     ui->setupUi(this);
+    fitCaptions(this);
     setFixedSize(size());
     ui->background->lower();
     connect(ui->Command1, &QPushButton::clicked, this, &BurnInWindow::go);

@@ -1,5 +1,6 @@
 #include "aboutwindow.h"
 
+#include "captionfit.h"
 #include "ui_aboutwindow.h"
 
 #include <QScreen>
@@ -10,6 +11,7 @@ AboutWindow::AboutWindow(QWidget *owner)
       ui(std::make_unique<Ui::AboutWindow>())
 {
     ui->setupUi(this);
+    fitCaptions(this);
     setFixedSize(size());
     setWindowIcon(QIcon());
     ui->background->lower();

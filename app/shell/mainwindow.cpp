@@ -2,6 +2,7 @@
 
 #include "appwindows.h"
 #include "burninwindow.h"
+#include "captionfit.h"
 #include "glyphbutton.h"
 #include "messages.h"
 #include "numbertext.h"
@@ -27,6 +28,7 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
       m_chart([this](int entry, bool visible) { setReferenceEntryVisible(entry, visible); })
 {
     ui->setupUi(this);
+    fitCaptions(this);
     setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(CollapsedHeightTwips));
     ui->txtio->setText(QDir::home().filePath(QStringLiteral("mycomp.dat")));
 

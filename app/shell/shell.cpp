@@ -6,11 +6,16 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QScreen>
 
 void prepareApplication(QApplication &app)
 {
     Q_INIT_RESOURCE(assets);
-    registerFonts();
+    bool highDensity = false;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        highDensity = highDensity || screen->devicePixelRatio() > 1.0;
+    registerFonts(highDensity ? Faces::ScalableOnly : Faces::All);
     installAccessibility();
     QLocale::setDefault(QLocale::system());
     QIcon icon;

@@ -1,5 +1,6 @@
 #include "submitwindow.h"
 
+#include "captionfit.h"
 #include "ui_submitwindow.h"
 #include "windowdrag.h"
 
@@ -33,6 +34,7 @@ void SubmitWindow::ensureLoaded()
     ui = std::make_unique<Ui::SubmitControls>();
     m_controls = new QWidget(this);
     ui->setupUi(m_controls);
+    fitCaptions(m_controls);
     m_controls->move(0, 0);
     m_controls->show();
 
