@@ -113,14 +113,16 @@ void TestResultsFile::saveThatCannotCreate_data()
 {
     QTest::addColumn<QString>("relative");
     QTest::newRow("folder that does not exist") << QStringLiteral("missing/mycomp.dat");
-    QTest::newRow("path is a folder") << QStringLiteral("folder");
+    QTest::newRow("folder that is a file") << QStringLiteral("file/mycomp.dat");
 }
 
 void TestResultsFile::saveThatCannotCreate()
 {
     QFETCH(QString, relative);
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    QFile file(dir.filePath(QStringLiteral("file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
     const auto saved =
         ResultsFile::save(dir.filePath(relative), QStringLiteral("t"), QStringLiteral("1"));
     QVERIFY(!saved.ok);
