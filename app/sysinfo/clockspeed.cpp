@@ -186,20 +186,29 @@ bool agree(double a, double b)
 double trustedClockHz(const ClockReadings &r)
 {
     const double readings[] = {r.counterHz, r.firstChainHz, r.secondChainHz, r.kernelHz};
-    constexpr int Shown = 3; // the kernel's figure only ever confirms
-    for (int i = 0; i < Shown; ++i) {
+    const auto confirmed = [&readings](int i) {
         for (int j = 0; j < int(std::size(readings)); ++j) {
             if (i != j && agree(readings[i], readings[j]))
-                return readings[i];
+                return true;
         }
+        return false;
+    };
+    if (confirmed(0))
+        return r.counterHz;
+    // The kernel's figure (the last) only ever confirms.
+    double shown = 0.0;
+    for (int chain = 1; chain <= 2; ++chain) {
+        if (confirmed(chain))
+            shown = std::max(shown, readings[chain]);
     }
-    return 0.0;
+    return shown;
 }
 
 ClockReadings measureClock(int budgetMilliseconds)
 {
     // At least a few rounds; then stop once two milliseconds of rounds improved on nothing, so a
-    // core that is still raising its clock gets the time to reach it (within the budget).
+    // core that is still raising its clock gets the time to reach it, and once the readings
+    // agree; all within the budget.
     constexpr int MinRounds = 4;
     constexpr double Settled = 0.002;
 
@@ -235,6 +244,7 @@ ClockReadings measureClock(int budgetMilliseconds)
         end = now();
         if (improved)
             lastImproved = end;
-    } while (end < deadline && (rounds < MinRounds || end - lastImproved < Settled));
+    } while (end < deadline &&
+             (rounds < MinRounds || end - lastImproved < Settled || trustedClockHz(best) <= 0.0));
     return best;
 }
