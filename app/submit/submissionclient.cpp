@@ -3,6 +3,7 @@
 #include "blanks.h"
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QThread>
 
 namespace {
@@ -49,7 +50,16 @@ void SubmissionClient::processResults()
         }
     }
 
+    // One submission at a time: a click delivered while this one lets events run (waiting for
+    // the connection, say) must not send the score a second time on the same connection.
+    if (m_submitting)
+        return;
+    m_submitting = true;
+    m_cancelled = false;
+    const auto done = qScopeGuard([this] { m_submitting = false; });
+
     m_socket.close();
+    m_reconnectDue = false;
     m_idleTimer.start();
     m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
     bool portOk = false;
@@ -68,6 +78,9 @@ void SubmissionClient::processResults()
     // A server farther away than this machine needs a moment to accept; wait for it, briefly.
     const bool sent = waitForConnection() && m_socket.send(message) &&
                       (m_view.letEventsRun(), m_socket.send(QByteArrayLiteral("data")));
+    // Closed while it was on its way: the submission ends quietly, the thank-you said.
+    if (m_cancelled)
+        return;
     if (!sent) {
         m_view.showMessage(QStringLiteral("The server you specified cannot be found!"),
                            QStringLiteral("Server not found!"), MessageIcon::None);
@@ -92,6 +105,8 @@ bool SubmissionClient::waitForConnection()
 
 void SubmissionClient::close()
 {
+    m_cancelled = m_submitting;
+    m_reconnectDue = false;
     m_socket.close();
     m_view.showMessage(QStringLiteral("Thank you, ") + m_view.nickname() +
                            QStringLiteral(", for submitting your results. This window will now "
@@ -105,6 +120,7 @@ void SubmissionClient::idleTick()
     ++m_idleTicks;
     if (m_idleTicks <= 10)
         return;
+    m_reconnectDue = false;
     m_socket.close();
     m_view.setProcessEnabled(false);
     if (m_view.nickname().isEmpty()) {
@@ -118,6 +134,8 @@ void SubmissionClient::idleTick()
 
 void SubmissionClient::controlsDestroyed()
 {
+    m_cancelled = m_submitting;
+    m_reconnectDue = false;
     m_idleTimer.stop();
     m_replyTimer.stop();
     m_socket.close();
@@ -148,6 +166,17 @@ void SubmissionClient::socketError()
     m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
     m_socket.setRemotePort(m_reconnectPort);
     m_view.letEventsRun();
-    m_socket.connectToServer();
+    // From the event loop: this runs inside the socket's error signal, and the socket finishes
+    // handling that error after it, which would close a connection started here.
+    m_reconnectDue = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_reconnectDue) {
+                m_reconnectDue = false;
+                m_socket.connectToServer();
+            }
+        },
+        Qt::QueuedConnection);
     m_view.setProcessEnabled(false);
 }

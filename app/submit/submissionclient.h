@@ -70,4 +70,7 @@ private:
     int m_idleTicks = 0;
     int m_errorsSinceConnect = 0;
     bool m_reconnected = false;
+    bool m_reconnectDue = false; // a reconnection waits for the event loop
+    bool m_submitting = false;   // Process Results is on its way
+    bool m_cancelled = false;    // the window closed while it was
 };

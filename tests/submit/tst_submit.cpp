@@ -21,7 +21,8 @@ public:
         Reply,
         Silent,
         AbortOnData,
-        CloseAtOnce
+        CloseAtOnce,
+        GreetAfter100ms // answers a connection on which nothing is sent
     };
 
     explicit TestServer(Mode mode = Mode::Reply) : m_mode(mode)
@@ -36,6 +37,9 @@ public:
                     peer->deleteLater();
                     continue;
                 }
+                if (m_mode == Mode::GreetAfter100ms)
+                    QTimer::singleShot(100, peer, [peer] { peer->write("Reconnected!"); });
+                connect(peer, &QTcpSocket::disconnected, this, [this] { ++disconnections; });
                 connect(peer, &QTcpSocket::readyRead, this, [this, peer, index] {
                     received[index] += peer->readAll();
                     if (!received[index].endsWith("data"))
@@ -55,11 +59,37 @@ public:
     }
 
     int connections = 0;
+    int disconnections = 0;
     QList<QByteArray> received;
     QList<QByteArray> replies{QByteArrayLiteral("Thanks!")};
 
 private:
     Mode m_mode;
+};
+
+// A port whose connections never complete: the server accepts none, and once its queue of
+// connections is full the system drops further attempts, which go on trying.
+class StalledServer
+{
+public:
+    StalledServer()
+    {
+        m_server.setListenBacklogSize(1);
+        m_server.listen(QHostAddress::LocalHost, 0);
+        m_server.pauseAccepting();
+        // Fill the queue: every filler that the system completes takes a place in it.
+        for (int i = 0; i < 16; ++i) {
+            auto *filler = new QTcpSocket(&m_fillers);
+            filler->connectToHost(QHostAddress::LocalHost, m_server.serverPort());
+            if (!filler->waitForConnected(1000))
+                return;
+        }
+    }
+    quint16 port() const { return m_server.serverPort(); }
+
+private:
+    QTcpServer m_server;
+    QObject m_fillers;
 };
 
 // A port nothing listens on: bound once, then given back.
@@ -89,6 +119,10 @@ private slots:
     void replyInTwoChunksLeavesTheSecond();
     void closedPortFailsAndRebuildsTheControls();
     void silentResetReconnectsOnce();
+    void reconnectionStaysOpenForTheReply();
+    void secondClickOnItsWaySendsNothing_data();
+    void secondClickOnItsWaySendsNothing();
+    void closeWhileWaitingIsQuiet();
     void reconnectionThatFailsStopsThere();
     void reservedNicknames_data();
     void reservedNicknames();
@@ -228,6 +262,72 @@ void TestSubmit::silentResetReconnectsOnce()
     QVERIFY(reconnectServer->received.value(0).isEmpty());
     QVERIFY(!child<QPushButton>("cmdProcessScore")->isEnabled());
     QCOMPARE(server.connections, 1);
+}
+
+// The reconnection lives: what the server on the port beside the default sends on it, a moment
+// later, reaches the reply field, and the connection stays open.
+void TestSubmit::reconnectionStaysOpenForTheReply()
+{
+    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::GreetAfter100ms);
+    window = std::make_unique<SubmitWindow>(
+        nullptr, [] { return QStringLiteral("41.2"); }, 1000, 5000, reconnectServer->serverPort());
+    window->showModal();
+    TestServer server(TestServer::Mode::AbortOnData);
+    submitTo(server.serverPort());
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Reconnected!"));
+    QVERIFY(window->client().socket().isConnected());
+    QCOMPARE(reconnectServer->connections, 1);
+    QCOMPARE(reconnectServer->disconnections, 0);
+}
+
+void TestSubmit::secondClickOnItsWaySendsNothing_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::newRow("connected at once") << QStringLiteral("127.0.0.1");
+    // A name to look up first keeps the first click waiting for its connection a while.
+    QTest::newRow("waiting for the connection") << QStringLiteral("localhost");
+}
+
+// However often the button is pressed while a submission is on its way, one goes out.
+void TestSubmit::secondClickOnItsWaySendsNothing()
+{
+    QFETCH(QString, address);
+    TestServer server;
+    child<QLineEdit>("txtIP")->setText(address);
+    QPushButton *process = child<QPushButton>("cmdProcessScore");
+    // Clicks queued now are delivered by the event processing inside the first click.
+    for (int click = 0; click < 3; ++click)
+        QTimer::singleShot(0, process, &QPushButton::click);
+    submitTo(server.serverPort());
+    QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Thanks!"));
+    QCoreApplication::processEvents();
+    QCOMPARE(server.connections, 1);
+    QCOMPARE(server.received, QList<QByteArray>{QByteArray("41.2           By anonymousdata")});
+    QCOMPARE(reconnectServer->connections, 0);
+}
+
+// Closed while it waits for the connection, the window says its thank-you and nothing else.
+void TestSubmit::closeWhileWaitingIsQuiet()
+{
+    StalledServer stalled;
+    MessageBoxAnswerer answer;
+    QPushButton *close = child<QPushButton>("Command1");
+    QTimer closeOnceConnecting;
+    connect(&closeOnceConnecting, &QTimer::timeout, this, [&] {
+        if (window->client().socket().isConnecting()) {
+            closeOnceConnecting.stop();
+            close->click();
+        }
+    });
+    closeOnceConnecting.start(0);
+    submitTo(stalled.port());
+    QVERIFY(!closeOnceConnecting.isActive());
+    QCOMPARE(answer.seen.count, 1);
+    QCOMPARE(answer.seen.title, QStringLiteral("Results"));
+    QVERIFY(!window->isVisible());
+    QVERIFY(window->controls());
+    QVERIFY(!window->client().socket().isConnected());
+    QCOMPARE(reconnectServer->connections, 0);
 }
 
 void TestSubmit::reconnectionThatFailsStopsThere()
