@@ -1,5 +1,7 @@
 #include "submission.h"
 
+#include <QChar>
+
 namespace submission {
 namespace {
 
@@ -74,6 +76,25 @@ Text readText(const QByteArray &bytes, bool mayContinue)
             text.problem = QStringLiteral("the nickname holds control characters.");
             return text;
         }
+        // Characters that show nothing or move the text around (direction overrides, zero-width
+        // joiners, byte-order marks, line and paragraph separators, spaces other than the plain
+        // blank) would let a nickname pass for another on the board.
+        switch (QChar::category(code)) {
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            text.problem = QStringLiteral("the nickname holds invisible or formatting characters.");
+            return text;
+        case QChar::Separator_Space:
+            if (code != ' ') {
+                text.problem =
+                    QStringLiteral("the nickname holds invisible or formatting characters.");
+                return text;
+            }
+            break;
+        default:
+            break;
+        }
         ++text.characters;
         i += length;
     }
@@ -90,10 +111,31 @@ bool printableWord(const QByteArray &bytes)
 
 } // namespace
 
+// Whether the decimal text (digits with at most one point) stands for more than MaxScore,
+// decided on the digits themselves: converted to a double first, 100000.00000000000001 would
+// round to the highest score.
+bool aboveMaxScore(const QByteArray &digits)
+{
+    const qsizetype point = digits.indexOf('.');
+    QByteArray whole = point < 0 ? digits : digits.left(point);
+    const QByteArray fraction = point < 0 ? QByteArray() : digits.mid(point + 1);
+    while (whole.startsWith('0'))
+        whole.remove(0, 1);
+    const QByteArray highest = QByteArray::number(qint64(MaxScore));
+    if (whole.size() != highest.size())
+        return whole.size() > highest.size();
+    if (whole != highest)
+        return whole > highest;
+    return fraction.count('0') != fraction.size();
+}
+
 std::variant<double, Rejected> readScore(const QByteArray &text)
 {
     if (text.isEmpty())
         return Rejected{QStringLiteral("no score.")};
+    if (text.size() > MaxScoreLength)
+        return Rejected{
+            QStringLiteral("the score is longer than %1 characters.").arg(MaxScoreLength)};
     const bool negative = text.startsWith('-');
     const QByteArray number = negative ? text.mid(1) : text;
     int digits = 0;
@@ -108,14 +150,15 @@ std::variant<double, Rejected> readScore(const QByteArray &text)
     }
     if (digits == 0 || separators > 1)
         return Rejected{QStringLiteral("the score is not a number.")};
+    const QByteArray decimal = QByteArray(number).replace(',', '.');
     bool ok = false;
-    const double value = QByteArray(number).replace(',', '.').toDouble(&ok);
+    const double value = decimal.toDouble(&ok);
     if (!ok)
         return Rejected{QStringLiteral("the score is not a number.")};
     if (negative)
         return Rejected{QStringLiteral("the score is negative; it must be from 0 to %1 seconds.")
                             .arg(MaxScore)};
-    if (value > MaxScore)
+    if (aboveMaxScore(decimal))
         return Rejected{
             QStringLiteral("the score is above %1 seconds; it must be from 0 to %1 seconds.")
                 .arg(MaxScore)};
@@ -131,6 +174,8 @@ Assessment assess(const QByteArray &bytes)
         const QByteArray score = blank < 0 ? bytes : bytes.left(blank);
         if (!printableWord(score))
             return {Progress::Invalid, notASubmission()};
+        if (score.size() > MaxScoreLength)
+            return {Progress::Invalid, std::get<Rejected>(readScore(score)).reason};
         if (blank < 0)
             return {};
         if (!Separator.startsWith(bytes.mid(blank)))

@@ -13,6 +13,7 @@ namespace submission {
 
 inline constexpr qsizetype MaxNicknameLength = 10; // characters
 inline constexpr double MaxScore = 100000.0;       // seconds
+inline constexpr qsizetype MaxScoreLength = 16;    // characters of the score text
 
 struct Accepted
 {
@@ -45,7 +46,8 @@ Assessment assess(const QByteArray &bytes);
 // The verdict on everything a connection sent, once it sent no more.
 std::variant<Accepted, Rejected> read(const QByteArray &bytes);
 
-// The score as a number of seconds: digits with at most one point or comma, 0 to MaxScore.
+// The score as a number of seconds: at most MaxScoreLength digits with at most one point or
+// comma, from 0 to MaxScore exactly.
 std::variant<double, Rejected> readScore(const QByteArray &text);
 
 } // namespace submission

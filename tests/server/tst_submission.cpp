@@ -68,7 +68,41 @@ void TestSubmission::verdict_data()
     QTest::newRow("a nickname like the separator")
         << QByteArray("2.5           By By data") << true << "2.5|By ";
 
+    QTest::newRow("sixteen characters of score")
+        << QByteArray("0000000000001.25           By kimdata") << true << "0000000000001.25|kim";
+    QTest::newRow("the highest, with zero decimals")
+        << QByteArray("100000.000000000           By kimdata") << true << "100000.000000000|kim";
+    QTest::newRow("letters of other scripts")
+        << QStringLiteral("2.5           By Ωмир漢字data").toUtf8() << true
+        << QStringLiteral("2.5|Ωмир漢字");
+
     QTest::newRow("nothing") << QByteArray() << false << "nothing was sent.";
+    QTest::newRow("three hundred digits") << QByteArray(300, '0') + "1           By kimdata"
+                                          << false << "the score is longer than 16 characters.";
+    QTest::newRow("seventeen characters of score")
+        << QByteArray("00000000000001.25           By kimdata") << false
+        << "the score is longer than 16 characters.";
+    QTest::newRow("above the highest in the last decimal")
+        << QByteArray("100000.000000001           By kimdata") << false
+        << "the score is above 100000 seconds; it must be from 0 to 100000 seconds.";
+    QTest::newRow("above the highest, leading zero")
+        << QByteArray("0100001           By kimdata") << false
+        << "the score is above 100000 seconds; it must be from 0 to 100000 seconds.";
+    const auto lookalike = [](const char *name, const QString &nickname) {
+        QTest::newRow(name)
+            << (QStringLiteral("2.5           By ") + nickname + QStringLiteral("data")).toUtf8()
+            << false << QStringLiteral("the nickname holds invisible or formatting characters.");
+    };
+    lookalike("right-to-left override", QStringLiteral("\u202Emik"));
+    lookalike("left-to-right isolate", QStringLiteral("\u2066kim\u2069"));
+    lookalike("zero-width space", QStringLiteral("k\u200Bim"));
+    lookalike("zero-width joiner", QStringLiteral("ki\u200Dm"));
+    lookalike("byte-order mark", QStringLiteral("\uFEFFkim"));
+    lookalike("soft hyphen", QStringLiteral("k\u00ADim"));
+    lookalike("line separator", QStringLiteral("kim\u2028"));
+    lookalike("paragraph separator", QStringLiteral("kim\u2029x"));
+    lookalike("no-break space", QStringLiteral("k\u00A0im"));
+    lookalike("ideographic space", QStringLiteral("\u3000kim"));
     QTest::newRow("no data") << QByteArray("2.5           By kim") << false
                              << "the submission does not end in \"data\".";
     QTest::newRow("no nickname") << QByteArray("2.5           By data") << false << "no nickname.";
@@ -168,6 +202,11 @@ void TestSubmission::hopelessBytesAreKnownAtOnce_data()
         << QByteArray("2.5           By abcdefghijkdata") << "the nickname is longer";
     QTest::newRow("invalid byte in the nickname")
         << QByteArray("2.5           By \xff") << "the nickname is not UTF-8 text.";
+    QTest::newRow("score growing past sixteen characters")
+        << QByteArray(17, '1') << "the score is longer than 16 characters.";
+    QTest::newRow("a direction override, more to come")
+        << QStringLiteral("2.5           By \u202E").toUtf8()
+        << "the nickname holds invisible or formatting characters.";
 }
 
 void TestSubmission::hopelessBytesAreKnownAtOnce()
