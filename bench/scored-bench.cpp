@@ -109,23 +109,39 @@ pid_t startServer(const std::string &program, const std::string &db, const std::
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: scored-bench SERVER [--connections N] [--seconds S] "
-                             "[--folder DIR]\n");
-        return 2;
-    }
-    const std::string program = argv[1];
+    const char *const usage = "usage: scored-bench SERVER [--connections N] [--seconds S] "
+                              "[--folder DIR]\n"
+                              "Starts the orvane-scored program SERVER on free ports of "
+                              "127.0.0.1, loads it with N\nconnections (default 256) for S "
+                              "seconds (default 10) and prints what it measured.\n";
+    std::string program;
     int connections = 256;
     double seconds = 10;
     QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
-    for (int i = 2; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--connections")
-            connections = std::clamp(std::atoi(argv[i + 1]), 1, 4096);
-        else if (option == "--seconds")
-            seconds = std::clamp(std::atof(argv[i + 1]), 1.0, 120.0);
-        else if (option == "--folder")
-            folder = QString::fromLocal8Bit(argv[i + 1]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--help" || argument == "-h") {
+            std::printf("%s", usage);
+            return 0;
+        }
+        if (argument == "--connections" && hasValue) {
+            connections = std::clamp(std::atoi(argv[++i]), 1, 4096);
+        } else if (argument == "--seconds" && hasValue) {
+            seconds = std::clamp(std::atof(argv[++i]), 1.0, 120.0);
+        } else if (argument == "--folder" && hasValue) {
+            folder = QString::fromLocal8Bit(argv[++i]);
+        } else if (argument.rfind('-', 0) != 0 && program.empty()) {
+            program = argument;
+        } else {
+            std::fprintf(stderr, "scored-bench: unknown or incomplete option %s\n%s",
+                         argument.c_str(), usage);
+            return 2;
+        }
+    }
+    if (program.empty()) {
+        std::fprintf(stderr, "%s", usage);
+        return 2;
     }
     // The whole run is bounded: load, a drain of at most 10 s, and the server's exit.
     alarm(static_cast<unsigned>(seconds) + 60);
