@@ -28,9 +28,15 @@ bool bind(sqlite3_stmt *statement, int index, const QString &value)
 
 } // namespace
 
-// A checkpoint is asked for once the log holds this many pages, and made at least this often.
+// A checkpoint is asked for once the log holds this many pages (4 MB of 4 KB pages), and made at
+// least this often. A writer that never pauses can keep those from finishing: past the hard cap
+// the writer makes one itself before its next batch, so the log cannot outgrow that whatever the
+// load. A second without commits folds it back to nothing.
 constexpr int CheckpointPages = 1000;
+constexpr int HardCapPages = 2000;
 constexpr auto CheckpointEvery = std::chrono::seconds(1);
+// After a checkpoint the log starts over from its beginning and is cut back to this size.
+constexpr int LogSizeLimit = 4 * 1024 * 1024;
 
 ScoreDatabase::~ScoreDatabase()
 {
@@ -78,8 +84,9 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
 
     char *message = nullptr;
     // Every commit is synced: an acknowledged score survives a crash of the machine as well.
-    const char setup[] = "PRAGMA synchronous=FULL;";
-    if (sqlite3_exec(database->m_db, setup, nullptr, nullptr, &message) != SQLITE_OK ||
+    const QByteArray setup =
+        "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=" + QByteArray::number(LogSizeLimit);
+    if (sqlite3_exec(database->m_db, setup.constData(), nullptr, nullptr, &message) != SQLITE_OK ||
         sqlite3_exec(database->m_db, Schema, nullptr, nullptr, &message) != SQLITE_OK) {
         const QString why = QString::fromUtf8(message);
         sqlite3_free(message);
@@ -98,13 +105,16 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
 int ScoreDatabase::walCommitted(void *self, sqlite3 *, const char *, int pages)
 {
     auto *database = static_cast<ScoreDatabase *>(self);
-    if (pages >= CheckpointPages) {
-        {
-            const std::lock_guard lock(database->m_mutex);
-            database->m_logLong = true;
-        }
-        database->m_wake.notify_one();
+    database->m_logPages = pages; // the writer's own thread: the only one that reads it
+    bool wake = false;
+    {
+        const std::lock_guard lock(database->m_mutex);
+        ++database->m_commits;
+        wake = pages >= CheckpointPages && !database->m_logLong;
+        database->m_logLong = database->m_logLong || pages >= CheckpointPages;
     }
+    if (wake)
+        database->m_wake.notify_one();
     return SQLITE_OK;
 }
 
@@ -120,15 +130,25 @@ void ScoreDatabase::startCheckpoints()
             sqlite3_close(db);
             return; // the closing connection still folds the log in
         }
+        // Waits for the writer's transaction to end, never for long.
+        sqlite3_busy_timeout(db, 1000);
+        // A connection learns that the file keeps a write-ahead log only once it has read it;
+        // until then its checkpoints do nothing at all.
+        sqlite3_exec(db, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
         std::unique_lock lock(m_mutex);
         while (!m_stop) {
             m_wake.wait_for(lock, CheckpointEvery, [this] { return m_stop || m_logLong; });
             if (m_stop)
                 break;
+            const bool idle = m_commits == 0;
+            m_commits = 0;
             m_logLong = false;
             lock.unlock();
-            // Passive: copies what it can without holding up the writer.
-            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            // Nothing written for a while: fold the whole log in and cut the file to nothing.
+            // Else passive: copy what it can without holding up the writer.
+            sqlite3_wal_checkpoint_v2(db, nullptr,
+                                      idle ? SQLITE_CHECKPOINT_TRUNCATE : SQLITE_CHECKPOINT_PASSIVE,
+                                      nullptr, nullptr);
             lock.lock();
         }
         lock.unlock();
@@ -158,6 +178,12 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
+    if (m_logPages >= HardCapPages) {
+        // Waits for a checkpoint in progress, copies the whole log and lets the next commit
+        // start it over from its beginning.
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
+        m_logPages = 0;
+    }
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)
             *error = lastError();

@@ -62,7 +62,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    bool m_logLong = false;
+    bool m_logLong = false; // the log has reached the size that asks for a checkpoint
+    int m_commits = 0;      // since the checkpointer last looked
+    int m_logPages = 0;     // in the log after the last commit
 };
 
 // The board as printed by --top: place (shared by equal scores), score, nickname, time.

@@ -3,6 +3,7 @@
 #include "scoreserver.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -48,6 +49,7 @@ private slots:
     void databasesThatCannotBeOpened();
     void portAlreadyTaken();
     void failedWriteIsReportedAndTheServerGoesOn();
+    void logStaysShortAndScoresReachTheMainFile();
 
 private:
     void start(ServerLimits limits = testLimits());
@@ -405,6 +407,49 @@ void TestScoreServer::failedWriteIsReportedAndTheServerGoesOn()
     QCOMPARE(exchange(running.port, clientPieces("1", "bo")),
              QByteArray("Thanks, bo: 1 s is #1 of 2. Best: 1 s by bo.\n"));
     QCOMPARE(running.database->count(), 2);
+}
+
+// One score a commit, as at a quiet hour: each commit adds pages to the write-ahead log, and
+// only checkpoints fold them into the main file. While the server writes, the log stays short;
+// once it stops, the log is folded back, and the main file alone holds every score.
+void TestScoreServer::logStaysShortAndScoresReachTheMainFile()
+{
+    QString error;
+    auto database = ScoreDatabase::open(dbPath(), &error);
+    QVERIFY2(database, qPrintable(error));
+    const QString log = dbPath() + QStringLiteral("-wal");
+    constexpr int Scores = 2500;
+    qint64 longest = 0;
+    for (int i = 0; i < Scores; ++i) {
+        ScoreEntry entry;
+        entry.score = i / 100.0;
+        entry.scoreText = QString::number(entry.score);
+        entry.nickname = QStringLiteral("n%1").arg(i);
+        entry.peer = QStringLiteral("127.0.0.1:1");
+        entry.submitted = QDateTime::currentDateTimeUtc();
+        QVERIFY2(database->add({entry}, &error), qPrintable(error));
+        longest = std::max(longest, QFileInfo(log).size());
+    }
+    qInfo("longest log %lld bytes", longest);
+    QVERIFY2(longest < 16 * 1024 * 1024, qPrintable(QString::number(longest)));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() < 1024 * 1024, 10000);
+
+    // The main file on its own, as a copy that cannot see the log.
+    const QString copy = dir->filePath(QStringLiteral("copy.db"));
+    QVERIFY(QFile::copy(dbPath(), copy));
+    sqlite3 *alone = nullptr;
+    const QByteArray uri = "file:" + copy.toUtf8() + "?immutable=1";
+    QCOMPARE(
+        sqlite3_open_v2(uri.constData(), &alone, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
+        SQLITE_OK);
+    sqlite3_stmt *count = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(alone, "SELECT COUNT(*) FROM scores", -1, &count, nullptr),
+             SQLITE_OK);
+    QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+    const int inMainFile = sqlite3_column_int(count, 0);
+    sqlite3_finalize(count);
+    sqlite3_close(alone);
+    QCOMPARE(inMainFile, Scores);
 }
 
 QTEST_GUILESS_MAIN(TestScoreServer)
