@@ -222,11 +222,13 @@ private:
             return;
         m_bytes += bytes;
         m_idleEnd = QDeadlineTimer(m_server.m_limits.idleMs, Qt::PreciseTimer);
-        if (m_bytes.size() > m_server.m_limits.maxBytes) {
+        // What the bytes say comes first: it does not depend on how they were cut into pieces.
+        const submission::Assessment assessment = submission::assess(m_bytes);
+        if (assessment.progress != submission::Progress::Invalid &&
+            m_bytes.size() > m_server.m_limits.maxBytes) {
             reject(QStringLiteral("more than %1 bytes.").arg(m_server.m_limits.maxBytes));
             return;
         }
-        const submission::Assessment assessment = submission::assess(m_bytes);
         switch (assessment.progress) {
         case submission::Progress::Invalid:
             reject(assessment.reason);

@@ -197,29 +197,33 @@ void TestScoreServer::rejections()
 void TestScoreServer::idleAndSizeLimits_data()
 {
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("maxBytes");
     QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("nothing sent") << QByteArray()
+    QTest::newRow("nothing sent") << QByteArray() << 512
                                   << QByteArray("Rejected: nothing arrived for 0.4 seconds.\n");
     QTest::newRow("a score and then silence")
-        << QByteArray("1.5")
+        << QByteArray("1.5") << 512
         << QByteArray("Rejected: not a score submission (expected a score, "
                       "eleven blanks, \"By \", a nickname and \"data\").\n");
-    QTest::newRow("512 bytes, then silence")
-        << QByteArray(512, '7')
-        << QByteArray("Rejected: not a score submission (expected a "
-                      "score, eleven blanks, \"By \", a nickname and "
-                      "\"data\").\n");
-    QTest::newRow("513 bytes") << QByteArray(513, '7')
-                               << QByteArray("Rejected: more than 512 bytes.\n");
-    QTest::newRow("a flood") << QByteArray(200000, '7')
-                             << QByteArray("Rejected: more than 512 bytes.\n");
+    QTest::newRow("512 digits") << QByteArray(512, '7') << 512
+                                << QByteArray(
+                                       "Rejected: the score is longer than 16 characters.\n");
+    QTest::newRow("a flood of digits")
+        << QByteArray(200000, '7') << 512
+        << QByteArray("Rejected: the score is longer than 16 characters.\n");
+    QTest::newRow("a submission on its way, past a tighter limit")
+        << QByteArray("1.5           By abcd") << 20
+        << QByteArray("Rejected: more than 20 bytes.\n");
 }
 
 void TestScoreServer::idleAndSizeLimits()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(int, maxBytes);
     QFETCH(QByteArray, reply);
-    start();
+    ServerLimits limits = testLimits();
+    limits.maxBytes = maxBytes;
+    start(limits);
     QCOMPARE(exchange(running.port, bytes.isEmpty() ? QList<QByteArray>() : QList{bytes}), reply);
     QCOMPARE(running.server->activeConnections(), 0);
 }
