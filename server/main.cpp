@@ -4,6 +4,7 @@
 #include "serveroptions.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 
@@ -89,7 +90,8 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("cannot open the database '%1': there is no such file.")
                         .arg(options.database));
     QString error;
-    const std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
+    const bool databaseExisted = QFileInfo::exists(options.database);
+    std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
     if (!database)
         return fail(
             QStringLiteral("cannot open the database '%1': %2.").arg(options.database, error));
@@ -102,12 +104,21 @@ int main(int argc, char *argv[])
 
     ScoreServer::Limits limits;
     limits.maxClients = options.maxClients;
-    ScoreServer server(*database, limits);
+    auto listening = std::make_unique<ScoreServer>(*database, limits);
     const QList<quint16> ports = options.port == 0
                                      ? QList<quint16>{0, 0}
                                      : QList<quint16>{options.port, quint16(options.port + 1)};
-    if (!server.listen(options.address, ports, &error))
+    if (!listening->listen(options.address, ports, &error)) {
+        // A start that goes no further leaves no new, empty database behind.
+        listening.reset();
+        database.reset();
+        if (!databaseExisted) {
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(options.database + QLatin1String(suffix));
+        }
         return fail(error + QLatin1Char('.'));
+    }
+    ScoreServer &server = *listening;
 
     // Signals only write a byte; the event loop reads it and stops, so the last batch is
     // committed and the database closed as on any other exit.

@@ -98,8 +98,25 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
                            "VALUES (?, ?, ?, ?, ?)",
                            -1, &database->m_insert, nullptr) != SQLITE_OK)
         return fail(database->lastError());
+    // A file this process cannot write (a read-only file system, say, where a crash left the
+    // log behind) opens read-only without a word: find out now rather than at the first score.
+    if (sqlite3_db_readonly(database->m_db, "main") == 1)
+        return fail(QStringLiteral("the database file cannot be written"));
+    if (sqlite3_exec(database->m_db, "BEGIN IMMEDIATE; ROLLBACK", nullptr, nullptr, &message) !=
+        SQLITE_OK) {
+        const QString why = QString::fromUtf8(message);
+        sqlite3_free(message);
+        return fail(why);
+    }
     database->startCheckpoints();
     return database;
+}
+
+bool ScoreDatabase::fileMoved() const
+{
+    int moved = 0;
+    return sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+           moved != 0;
 }
 
 int ScoreDatabase::walCommitted(void *self, sqlite3 *, const char *, int pages)
@@ -178,6 +195,18 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
     };
+    // A file removed, renamed or replaced under the server takes what is written to it along
+    // when it is closed, and a new file at the path does not share its log: nothing may be
+    // written or acknowledged then. Asked before the batch and again before its commit.
+    const auto moved = [&] {
+        sqlite3_reset(m_insert);
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (error)
+            *error = QStringLiteral("the database file %1 was removed or replaced").arg(m_path);
+        return false;
+    };
+    if (fileMoved())
+        return moved();
     if (m_logPages >= HardCapPages) {
         // Waits for a checkpoint in progress, copies the whole log and lets the next commit
         // start it over from its beginning.
@@ -199,6 +228,8 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
             return fail();
         sqlite3_reset(m_insert);
     }
+    if (fileMoved())
+        return moved();
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail();
     return true;

@@ -35,10 +35,12 @@ public:
     ScoreDatabase(const ScoreDatabase &) = delete;
     ScoreDatabase &operator=(const ScoreDatabase &) = delete;
 
-    // Opens or creates the file; on failure returns null and says why in error.
+    // Opens or creates the file; on failure (a file that cannot be written among them) returns
+    // null and says why in error.
     static std::unique_ptr<ScoreDatabase> open(const QString &path, QString *error);
 
-    // Stores the whole batch or, on failure, none of it.
+    // Stores the whole batch or, on failure, none of it; a file that was removed or replaced
+    // since it was opened is such a failure.
     bool add(const std::vector<ScoreEntry> &entries, QString *error);
 
     qint64 count() const;
@@ -50,6 +52,8 @@ public:
 private:
     ScoreDatabase() = default;
     QString lastError() const;
+    // The file at the path is no longer the one this connection writes to.
+    bool fileMoved() const;
     void startCheckpoints();
     void stopCheckpoints();
     static int walCommitted(void *self, sqlite3 *db, const char *name, int pages);

@@ -1,6 +1,8 @@
 #include "exchange.h"
 #include "scoredatabase.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -48,6 +50,7 @@ private slots:
     void badArguments_data();
     void badArguments();
     void databaseThatCannotBeOpened();
+    void portTaken_data();
     void portTaken();
     void topPrintsTheBoard();
     void signalEndsItWithEveryScoreOnDisk_data();
@@ -108,18 +111,50 @@ void TestScored::databaseThatCannotBeOpened()
                                .arg(path));
 }
 
+void TestScored::portTaken_data()
+{
+    QTest::addColumn<bool>("databaseExisted");
+    QTest::newRow("new database") << false;
+    QTest::newRow("database with scores") << true;
+}
+
+// A start that cannot listen leaves the disk as it found it: no new, empty database, and an
+// existing one untouched.
 void TestScored::portTaken()
 {
+    QFETCH(bool, databaseExisted);
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    if (databaseExisted) {
+        QString error;
+        auto database = ScoreDatabase::open(db, &error);
+        QVERIFY2(database, qPrintable(error));
+        ScoreEntry entry;
+        entry.scoreText = QStringLiteral("1");
+        entry.score = 1;
+        entry.nickname = QStringLiteral("kim");
+        entry.submitted = QDateTime::currentDateTimeUtc();
+        QVERIFY(database->add({entry}, &error));
+    }
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
     const QString port = QString::number(taken.serverPort());
     const Finished finished =
         runToEnd({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                  port, QStringLiteral("--db"), dir->filePath(QStringLiteral("scores.db"))});
+                  port, QStringLiteral("--db"), db});
     QCOMPARE(finished.code, 1);
     QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot listen on 127.0.0.1 port %1: The "
                                           "bound address is already in use.\n")
                                .arg(port));
+    QCOMPARE(QFileInfo::exists(db), databaseExisted);
+    if (databaseExisted) {
+        QString error;
+        const auto database = ScoreDatabase::open(db, &error);
+        QVERIFY(database);
+        QCOMPARE(database->count(), 1);
+    } else {
+        QCOMPARE(QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+    }
 }
 
 void TestScored::topPrintsTheBoard()

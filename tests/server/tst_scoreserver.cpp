@@ -4,12 +4,15 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -50,6 +53,9 @@ private slots:
     void portAlreadyTaken();
     void failedWriteIsReportedAndTheServerGoesOn();
     void logStaysShortAndScoresReachTheMainFile();
+    void databaseFileGoneUnderTheServer_data();
+    void databaseFileGoneUnderTheServer();
+    void readOnlyDatabaseIsRefused();
 
 private:
     void start(ServerLimits limits = testLimits());
@@ -454,6 +460,88 @@ void TestScoreServer::logStaysShortAndScoresReachTheMainFile()
     sqlite3_finalize(count);
     sqlite3_close(alone);
     QCOMPARE(inMainFile, Scores);
+}
+
+void TestScoreServer::databaseFileGoneUnderTheServer_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("removed with its log") << QStringLiteral("removed");
+    QTest::newRow("renamed") << QStringLiteral("renamed");
+    QTest::newRow("replaced by another database") << QStringLiteral("replaced");
+}
+
+// The file the server writes to is no longer the one at its path: what it writes would go with
+// the last descriptor. Submissions are refused, said so and logged, and not counted.
+void TestScoreServer::databaseFileGoneUnderTheServer()
+{
+    QFETCH(QString, how);
+    start();
+    QCOMPARE(exchange(running.port, clientPieces("2", "kim")).left(7), QByteArray("Thanks,"));
+    const QString moved = dir->filePath(QStringLiteral("moved.db"));
+    if (how == QLatin1String("removed")) {
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QVERIFY(QFile::remove(dbPath() + QLatin1String(suffix)));
+    } else {
+        QVERIFY(QFile::rename(dbPath(), moved));
+        if (how == QLatin1String("replaced")) {
+            QString error;
+            QVERIFY(ScoreDatabase::open(dbPath(), &error));
+        }
+    }
+    const QByteArray refused = "Rejected: the score could not be stored (the database file " +
+                               dbPath().toUtf8() +
+                               " was removed or replaced); please try again later.\n";
+    QCOMPARE(exchange(running.port, clientPieces("1", "bo")), refused);
+    QVERIFY(running.log.last().endsWith(QLatin1String(" 1 \"bo\" rejected: the score could not "
+                                                      "be stored (the database file ") +
+                                        dbPath() +
+                                        QLatin1String(" was removed or replaced); please try "
+                                                      "again later.")));
+    QCOMPARE(running.server->scoreCount(), 1);
+    // It goes on refusing rather than answering into the void.
+    QCOMPARE(exchange(running.port, clientPieces("1.5", "ada")), refused);
+}
+
+// A database this process cannot write (here its files are made immutable, as on a read-only
+// file system with the log a crash left behind) is refused at start, not at the first score.
+void TestScoreServer::readOnlyDatabaseIsRefused()
+{
+    QString error;
+    auto writer = ScoreDatabase::open(dbPath(), &error);
+    QVERIFY2(writer, qPrintable(error));
+    ScoreEntry entry;
+    entry.scoreText = QStringLiteral("1");
+    entry.score = 1;
+    entry.nickname = QStringLiteral("kim");
+    entry.submitted = QDateTime::currentDateTimeUtc();
+    QVERIFY(writer->add({entry}, &error));
+    // What a crash leaves: the database, its log and the log's index, copied while in use.
+    const QString crashed = dir->filePath(QStringLiteral("crashed.db"));
+    QStringList files;
+    for (const char *suffix : {"", "-wal", "-shm"}) {
+        QVERIFY(QFile::copy(dbPath() + QLatin1String(suffix), crashed + QLatin1String(suffix)));
+        files << crashed + QLatin1String(suffix);
+    }
+    writer.reset();
+    // chattr stops even the superuser; without the right to use it, permissions do.
+    const auto protect = [&files](bool on) {
+        const int code = QProcess::execute(QStringLiteral("chattr"),
+                                           QStringList{QLatin1String(on ? "+i" : "-i")} + files);
+        for (const QString &file : files)
+            QFile::setPermissions(file, on ? QFile::ReadOwner | QFile::ReadGroup
+                                           : QFile::ReadOwner | QFile::WriteOwner);
+        return code == 0 || ::geteuid() != 0;
+    };
+    if (!protect(true)) {
+        protect(false);
+        QSKIP("cannot make a file read-only for this user here");
+    }
+    const auto opened = ScoreDatabase::open(crashed, &error);
+    protect(false);
+    QVERIFY(!opened);
+    QVERIFY2(error.contains(QLatin1String("cannot be written")) ||
+                 error.contains(QLatin1String("readonly")),
+             qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestScoreServer)
