@@ -43,9 +43,10 @@ bool allowDescriptors(int clients, QString *error)
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return true;
-    // Answered connections may linger a little while their line is delivered, and connections
-    // beyond the limit wait accepted: leave room for both.
-    const rlim_t wanted = static_cast<rlim_t>(clients) * 2 + 128;
+    // Answered connections may linger a little while their line is delivered, connections
+    // beyond the limit wait accepted, and a complete submission holds a second descriptor of
+    // its connection: leave room for all of them.
+    const rlim_t wanted = static_cast<rlim_t>(clients) * 3 + 128;
     if (limit.rlim_cur >= wanted)
         return true;
     if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) {

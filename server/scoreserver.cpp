@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QTimerEvent>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -124,6 +125,12 @@ public:
             Qt::QueuedConnection);
     }
 
+    ~ScoreConnection() override
+    {
+        if (m_spare >= 0)
+            ::close(m_spare);
+    }
+
     const QString &peer() const { return m_peer; }
 
     void stopReading()
@@ -139,6 +146,14 @@ public:
         m_state = State::Answered;
         m_server.released();
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            // The peer ended its side after a whole submission: its direction is still open.
+            if (m_spare >= 0) {
+                const QByteArray bytes = line.toUtf8() + '\n';
+                [[maybe_unused]] const ssize_t sent =
+                    ::send(m_spare, bytes.constData(), static_cast<std::size_t>(bytes.size()),
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+                ::shutdown(m_spare, SHUT_WR);
+            }
             deleteLater();
             return;
         }
@@ -220,6 +235,11 @@ private:
         const QByteArray bytes = m_socket->readAll();
         if (bytes.isEmpty())
             return;
+        // Qt closes a socket whose peer has ended its side. A peer that sends its submission and
+        // then ends its side (as nc -N does) still waits for the answer on the other direction:
+        // a second descriptor keeps that direction open.
+        if (m_spare < 0)
+            m_spare = ::fcntl(static_cast<int>(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
         m_bytes += bytes;
         m_idleEnd = QDeadlineTimer(m_server.m_limits.idleMs, Qt::PreciseTimer);
         // What the bytes say comes first: it does not depend on how they were cut into pieces.
@@ -273,15 +293,16 @@ private:
     {
         switch (m_state) {
         case State::Reading:
-            if (!m_bytes.isEmpty()) {
-                const auto [score, nickname] = logFields(m_bytes);
-                m_server.log(m_peer, score, nickname,
-                             QStringLiteral("rejected: the connection closed before the "
-                                            "submission was complete."));
+            if (m_bytes.isEmpty()) {
+                m_state = State::Answered;
+                m_server.released();
+                deleteLater();
+            } else if (submission::assess(m_bytes).progress == submission::Progress::Complete) {
+                quiet(); // the end of the bytes ends the wait for more
+            } else {
+                reject(QStringLiteral("the connection closed before the submission was "
+                                      "complete."));
             }
-            m_state = State::Answered;
-            m_server.released();
-            deleteLater();
             break;
         case State::Storing:
             break; // the batch answers, and so ends, this connection
@@ -300,6 +321,7 @@ private:
     QDeadlineTimer m_idleEnd;
     QDeadlineTimer m_lifeEnd; // after the answer: the end of the wait for the peer to close
     State m_state = State::Reading;
+    int m_spare = -1; // a second descriptor of the connection, once a submission is complete
 
     friend class ScoreServer;
 };

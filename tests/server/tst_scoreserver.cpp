@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -44,7 +45,8 @@ private slots:
     void tricklingConnectionIsCut();
     void idleLimitShorterThanTheQuietPeriod();
     void extraBytesAfterTheSubmissionAreIgnored();
-    void peerThatLeavesEarlyStoresNothing();
+    void peerThatEndsItsSide_data();
+    void peerThatEndsItsSide();
     void connectionsBeyondTheLimitWait();
     void restartKeepsEveryScore();
     void nicknameWithPlaceholders();
@@ -272,22 +274,64 @@ void TestScoreServer::extraBytesAfterTheSubmissionAreIgnored()
     QCOMPARE(running.database->count(), 1);
 }
 
-void TestScoreServer::peerThatLeavesEarlyStoresNothing()
+void TestScoreServer::peerThatEndsItsSide_data()
 {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("halfClose"); // or close the whole connection
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QString>("logged");
+    const QByteArray thanks("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n");
+    const QByteArray early("Rejected: the connection closed before the submission was complete.\n");
+    // As nc -N does: the submission, the end of the sending side, then the answer is read.
+    QTest::newRow("whole submission, then half-closed")
+        << QByteArray("2           By kimdata") << true << thanks << 1
+        << QStringLiteral("2 \"kim\" accepted: #1 of 1");
+    QTest::newRow("half a submission, then half-closed")
+        << QByteArray("2           By kim") << true << early << 0
+        << QStringLiteral("2 \"kim\" rejected: the connection closed before the submission "
+                          "was complete.");
+    QTest::newRow("whole submission, then gone")
+        << QByteArray("2           By kimdata") << false << QByteArray() << 1
+        << QStringLiteral("2 \"kim\" accepted: #1 of 1");
+    QTest::newRow("half a submission, then gone")
+        << QByteArray("2           By kim") << false << QByteArray() << 0
+        << QStringLiteral("2 \"kim\" rejected: the connection closed before the submission "
+                          "was complete.");
+}
+
+// The end of a peer's bytes ends the wait for more of them: a whole submission is stored at
+// once, anything less refused, and a peer that still listens hears which.
+void TestScoreServer::peerThatEndsItsSide()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, halfClose);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, stored);
+    QFETCH(QString, logged);
     start();
+    QByteArray heard;
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, running.port);
         QVERIFY(socket.waitForConnected(5000));
-        socket.write("2           By kimdata");
+        socket.write(bytes);
         QVERIFY(socket.waitForBytesWritten(5000));
         QTRY_COMPARE(running.server->activeConnections(), 1);
+        if (halfClose) {
+            QCOMPARE(::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (heard += socket.readAll(), socket.state() == QAbstractSocket::UnconnectedState),
+                10000);
+            heard += socket.readAll();
+        }
     }
+    QCOMPARE(heard, reply);
     QTRY_COMPARE(running.log.size(), 1);
-    QVERIFY(running.log[0].endsWith(QLatin1String(
-        "2 \"kim\" rejected: the connection closed before the submission was complete.")));
+    QVERIFY2(running.log[0].endsWith(logged), qPrintable(running.log[0]));
     QTRY_COMPARE(running.server->activeConnections(), 0);
-    QCOMPARE(running.database->count(), 0);
+    QCOMPARE(running.database->count(), stored);
+    QCOMPARE(running.server->scoreCount(), stored);
 }
 
 void TestScoreServer::connectionsBeyondTheLimitWait()
