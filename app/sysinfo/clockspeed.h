@@ -28,6 +28,7 @@ inline constexpr double ClockAgreement = 0.08;
 // a chain down. 0 when no reading is confirmed.
 double trustedClockHz(const ClockReadings &readings);
 
-// Takes the readings over at most budgetMilliseconds of busy work, less once they have settled.
+// Takes the readings over at most budgetMilliseconds of busy work (the thread's own processor
+// time), less once they have settled.
 // Every reading the host cannot give is 0.
 ClockReadings measureClock(int budgetMilliseconds);

@@ -16,6 +16,7 @@ private slots:
     void wholeCycleWithTheRealLibrary();
     void missingLibraryIsReported();
     void libraryWithoutTheEntryPoints();
+    void brokenLibraryIsTheOneNamed_data();
     void brokenLibraryIsTheOneNamed();
 };
 
@@ -81,17 +82,27 @@ void TestKalvexLibrary::libraryWithoutTheEntryPoints()
     QVERIFY(!library.isLoaded());
 }
 
-// A library that is there but will not load is what the message names, not a later place where
-// there was none.
+void TestKalvexLibrary::brokenLibraryIsTheOneNamed_data()
+{
+    QTest::addColumn<bool>("brokenFirst");
+    QTest::newRow("broken library in the first folder") << true;
+    QTest::newRow("broken library in the last folder") << false;
+}
+
+// A library that is there but will not load is what the message names, wherever it stands among
+// the places where there was none.
 void TestKalvexLibrary::brokenLibraryIsTheOneNamed()
 {
+    QFETCH(bool, brokenFirst);
     QTemporaryDir broken;
     QTemporaryDir empty;
     QFile file(broken.filePath(QStringLiteral("libkalvex.so.1")));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("not a shared library\n");
     file.close();
-    KalvexLibrary library({broken.path(), empty.path()}, KalvexLibrary::SystemPath::Skip);
+    const QStringList folders = brokenFirst ? QStringList{broken.path(), empty.path()}
+                                            : QStringList{empty.path(), broken.path()};
+    KalvexLibrary library(folders, KalvexLibrary::SystemPath::Skip);
     double result = 0, seconds = 0;
     QString error;
     QVERIFY(!library.run(Kernel::Addition, &result, &seconds, &error));

@@ -39,8 +39,12 @@ if ! body prime | grep -E -q 'call.*<floor(@plt)?>'; then
 fi
 # The bound is the square root of the candidate taken at run time, inside the timed part; a
 # compiler that folds it into a constant leaves neither instruction nor call behind.
-if ! body prime | grep -E -q '\bv?sqrtsd\b|call.*<sqrt(@plt)?>'; then
+root=$(body prime | grep -n -m1 -E '\bv?sqrtsd\b|call.*<sqrt(@plt)?>' | cut -d: -f1)
+clock=$(body prime | grep -n -m1 -E 'call.*<clock_gettime(@plt)?>' | cut -d: -f1)
+if [ -z "$root" ]; then
     echo "FAIL prime: the square root is not computed at run time"; failed=1
+elif [ -z "$clock" ] || [ "$root" -lt "$clock" ]; then
+    echo "FAIL prime: the square root is taken before the first clock reading"; failed=1
 fi
 
 [ "$failed" -eq 0 ] && echo "PASS: every kernel is scalar SSE2, unfused; prime calls floor and takes its square root"

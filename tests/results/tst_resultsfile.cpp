@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -130,34 +131,49 @@ void TestResultsFile::saveThatCannotCreate()
 }
 
 // Anything at the path but a regular file is refused at once by Load and by Save: a pipe without
-// a writer would block the window for good, a device would swallow or refuse the write, and
-// neither may be replaced by a new file.
+// a writer would block the window for good, one with a writer would be read, a device would
+// swallow or refuse the write, and none may be replaced by a new file. Every such node is made
+// in the test's own folder, so a Save that wrongly replaced one harms nothing.
 void TestResultsFile::nonRegularPathsAreRefused_data()
 {
-    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("kind");
     QTest::newRow("pipe") << QStringLiteral("pipe");
-    QTest::newRow("device that takes every write") << QStringLiteral("/dev/null");
-    QTest::newRow("device that never ends") << QStringLiteral("/dev/zero");
+    QTest::newRow("pipe with a result waiting in it") << QStringLiteral("pipe with data");
+    QTest::newRow("device that takes every write") << QStringLiteral("null");
+    QTest::newRow("device that never ends") << QStringLiteral("zero");
     QTest::newRow("folder") << QStringLiteral("folder");
 }
 
 void TestResultsFile::nonRegularPathsAreRefused()
 {
-    QFETCH(QString, path);
+    QFETCH(QString, kind);
     QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    if (path == QLatin1String("pipe"))
-        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(path)).constData(), 0600), 0);
-    path = QDir(dir.path()).absoluteFilePath(path);
-    if (!QFileInfo::exists(path))
-        QSKIP("not on this host");
+    const QString path = dir.filePath(QStringLiteral("node"));
+    const QByteArray native = QFile::encodeName(path);
+    int holder = -1; // keeps a pipe open for writing, with a whole result in it
+    if (kind.startsWith(QLatin1String("pipe"))) {
+        QCOMPARE(::mkfifo(native.constData(), 0600), 0);
+        if (kind == QLatin1String("pipe with data")) {
+            holder = ::open(native.constData(), O_RDWR | O_NONBLOCK);
+            QVERIFY(holder >= 0);
+            QCOMPARE(::write(holder, "Box\r\n77\r\n", 9), ssize_t(9));
+        }
+    } else if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("node")));
+    } else {
+        const dev_t device = kind == QLatin1String("null") ? makedev(1, 3) : makedev(1, 5);
+        if (::mknod(native.constData(), S_IFCHR | 0600, device) != 0)
+            QSKIP("cannot make a device node here");
+    }
 
-    // Each call must return by itself; should one block on the pipe, the other end is opened
-    // so that it can, and the test fails.
-    const auto bounded = [&path](auto call) {
+    // Each call must return by itself; should one block on the pipe, its other end is
+    // opened (and the holder closed) so that it can, and the test fails.
+    const auto bounded = [&](auto call) {
         auto result = std::async(std::launch::async, call);
         if (result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
-            const QByteArray native = QFile::encodeName(path);
+            if (holder >= 0)
+                ::close(holder);
+            holder = -1;
             const int writer = ::open(native.constData(), O_WRONLY | O_NONBLOCK);
             if (writer >= 0)
                 ::close(writer);
@@ -176,6 +192,8 @@ void TestResultsFile::nonRegularPathsAreRefused()
 
     const auto saved = bounded(
         [&path] { return ResultsFile::save(path, QStringLiteral("t"), QStringLiteral("1")); });
+    if (holder >= 0)
+        ::close(holder);
     QVERIFY2(saved, "Save blocked");
     QVERIFY(!saved->ok);
     QVERIFY(!saved->error.isEmpty());

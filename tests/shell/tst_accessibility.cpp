@@ -11,6 +11,7 @@
 #include <QAccessibleActionInterface>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 
 #include <memory>
@@ -173,6 +174,11 @@ void TestAccessibility::glyphsAreButtons()
 void TestAccessibility::glyphsPressedByTheAction()
 {
     const QString press = QAccessibleActionInterface::pressAction();
+    // A disabled glyph is not pressed, by the action either.
+    child<QLabel>("lblMinimize")->setEnabled(false);
+    of(child<QLabel>("lblMinimize"))->actionInterface()->doAction(press);
+    QVERIFY(!main()->isMinimized());
+    child<QLabel>("lblMinimize")->setEnabled(true);
     of(child<QLabel>("lblMinimize"))->actionInterface()->doAction(press);
     QVERIFY(main()->isMinimized());
     main()->setWindowState(Qt::WindowNoState);
@@ -188,6 +194,10 @@ void TestAccessibility::glyphsPressedByTheKeyboard()
     child<QPushButton>("cmdAbout")->setFocus(Qt::TabFocusReason);
     QTest::keyClick(main(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), child<QWidget>("lblMinimize"));
+    // A key held down repeats its press; only the first one counts.
+    QKeyEvent repeated(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::sendEvent(QApplication::focusWidget(), &repeated);
+    QVERIFY(!main()->isMinimized());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     QVERIFY(main()->isMinimized());
 

@@ -2,6 +2,7 @@
 // once with QT_SCALE_FACTOR=2, as on a high-density desktop.
 #include "aboutwindow.h"
 #include "appwindows.h"
+#include "captionfit.h"
 #include "fakes.h"
 #include "helpers.h"
 #include "linuxhost.h"
@@ -77,6 +78,8 @@ private slots:
 
     void captionsFitTheirControls_data();
     void captionsFitTheirControls();
+    void labelsGrowAwayFromTheirAlignment_data();
+    void labelsGrowAwayFromTheirAlignment();
     void piCaptionWrapsOverTwoLines();
     void resultFieldsShowTheWholeValue();
     void textIsDrawnInAScalableFaceAboveOneToOne();
@@ -156,6 +159,48 @@ void TestCaptions::captionsFitTheirControls()
             misfits << control->objectName() + QStringLiteral(": ") + why;
     }
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+
+void TestCaptions::labelsGrowAwayFromTheirAlignment_data()
+{
+    QTest::addColumn<int>("alignment");
+    QTest::addColumn<bool>("wrapped");
+    QTest::newRow("left-aligned: grows to the right") << int(Qt::AlignLeft) << false;
+    QTest::newRow("right-aligned: grows to the left") << int(Qt::AlignRight) << false;
+    QTest::newRow("centred: grows both ways") << int(Qt::AlignHCenter) << false;
+    QTest::newRow("wrapped: grows downwards") << int(Qt::AlignLeft) << true;
+}
+
+// A caption too big for its label: the label grows to hold it, and the edge (or the centre) the
+// caption is aligned to stays where it was.
+void TestCaptions::labelsGrowAwayFromTheirAlignment()
+{
+    QFETCH(int, alignment);
+    QFETCH(bool, wrapped);
+    QWidget window;
+    auto *label = new QLabel(QStringLiteral("A caption far wider than its label"), &window);
+    label->setAlignment(Qt::Alignment(alignment) | Qt::AlignTop);
+    label->setWordWrap(wrapped);
+    const QRect before(200, 40, 60, 20);
+    label->setGeometry(before);
+    fitCaptions(&window);
+    const QRect after = label->geometry();
+    QVERIFY2(misfit(label).isEmpty(), qPrintable(misfit(label)));
+    if (wrapped) {
+        QCOMPARE(after.topLeft(), before.topLeft());
+        QCOMPARE(after.width(), before.width());
+        QVERIFY(after.height() > before.height());
+    } else {
+        QCOMPARE(after.top(), before.top());
+        QCOMPARE(after.height(), before.height());
+        QVERIFY(after.width() > before.width());
+        if (alignment == Qt::AlignLeft)
+            QCOMPARE(after.left(), before.left());
+        else if (alignment == Qt::AlignRight)
+            QCOMPARE(after.right(), before.right());
+        else
+            QVERIFY(qAbs(after.center().x() - before.center().x()) <= 1);
+    }
 }
 
 void TestCaptions::piCaptionWrapsOverTwoLines()

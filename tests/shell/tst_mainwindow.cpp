@@ -39,6 +39,8 @@ private slots:
     void expandedWindowKeptOnTheScreen();
     void glyphsIgnoreOtherButtons_data();
     void glyphsIgnoreOtherButtons();
+    void glyphReleasedElsewhereDoesNothing_data();
+    void glyphReleasedElsewhereDoesNothing();
     void taskbarEntryNamesTheProgram();
     void runFillsTheFieldsAndEnablesSubmit();
     void missingLibraryIsReportedOnce();
@@ -310,6 +312,26 @@ void TestMainWindow::glyphsIgnoreOtherButtons()
     QVERIFY(!w->isMinimized());
     QVERIFY(w->windowTitle().isEmpty());
     QVERIFY(!w->drag().dragging());
+}
+
+void TestMainWindow::glyphReleasedElsewhereDoesNothing_data()
+{
+    QTest::addColumn<QString>("glyph");
+    QTest::newRow("close") << QStringLiteral("lbX");
+    QTest::newRow("minimise") << QStringLiteral("lblMinimize");
+}
+
+// A press on a glyph that is let go of beside it is no click: the user changed their mind.
+void TestMainWindow::glyphReleasedElsewhereDoesNothing()
+{
+    QFETCH(QString, glyph);
+    MainWindow *w = windows->mainWindow();
+    QLabel *label = w->findChild<QLabel *>(glyph);
+    QTest::mousePress(label, Qt::LeftButton, {}, label->rect().center());
+    QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(-20, label->height() + 20));
+    QVERIFY(!w->isClosed());
+    QVERIFY(!w->isMinimized());
+    QVERIFY(w->windowTitle().isEmpty());
 }
 
 // The caption is empty, but the platform's title, which a taskbar shows, is never left empty
