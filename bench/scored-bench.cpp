@@ -1,7 +1,8 @@
 // Load on the score server over loopback: starts orvane-scored on free ports with a fresh
 // database, keeps a number of connections busy (each sends one submission the way Orvane does,
 // reads the answer, and is replaced by a new connection), then stops the server and checks that
-// every acknowledged submission is in the database. Prints throughput and reply times.
+// every acknowledged submission is in the database. Prints throughput, reply times and the
+// largest size the database's log reached. The connections come from 64 loopback addresses.
 //
 //   scored-bench SERVER [--connections 256] [--seconds 10] [--folder DIR]
 
@@ -24,6 +25,7 @@
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -178,6 +180,13 @@ int main(int argc, char *argv[])
         slot.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (slot.fd < 0)
             die("socket");
+        // Many hosts, as at a club or a LAN party: each connection comes from one of 64
+        // loopback addresses, since the server reads only so many from one address at a time.
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + static_cast<uint32_t>(index % 64));
+        if (bind(slot.fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
+            die("bind");
         slot.opened = Clock::now();
         if (connect(slot.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
             errno != EINPROGRESS)
@@ -220,8 +229,18 @@ int main(int argc, char *argv[])
     std::vector<epoll_event> events(pool.size());
     long open_ = static_cast<long>(pool.size());
     const Clock::time_point drainEnd = loadEnd + std::chrono::seconds(10);
+    const std::string logFile = db + "-wal";
+    long long longestLog = 0;
+    Clock::time_point lastLogLook;
     while (open_ > 0 && Clock::now() < drainEnd) {
         now = Clock::now();
+        if (now - lastLogLook > std::chrono::milliseconds(20)) {
+            lastLogLook = now;
+            struct stat info
+            {};
+            if (stat(logFile.c_str(), &info) == 0)
+                longestLog = std::max<long long>(longestLog, info.st_size);
+        }
         if (loading && now >= loadEnd)
             loading = false;
         const auto due = std::min(
@@ -304,6 +323,8 @@ int main(int argc, char *argv[])
                 percentile(totals.replyMs, 0.99), percentile(totals.replyMs, 1.0));
     std::printf("  round trip, ms       p50 %.1f  p99 %.1f (connect to answer)\n",
                 percentile(totals.roundMs, 0.5), percentile(totals.roundMs, 0.99));
+    std::printf("  largest log          %.1f MB (the database's write-ahead log during the run)\n",
+                static_cast<double>(longestLog) / (1024.0 * 1024.0));
     std::printf("  server exit          %s %d\n", WIFEXITED(status) ? "code" : "signal",
                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
     std::printf("  in the database      %ld (%s)\n", stored,

@@ -105,6 +105,7 @@ int main(int argc, char *argv[])
 
     ScoreServer::Limits limits;
     limits.maxClients = options.maxClients;
+    limits.maxPerPeer = options.maxPerPeer;
     auto listening = std::make_unique<ScoreServer>(*database, limits);
     const QList<quint16> ports = options.port == 0
                                      ? QList<quint16>{0, 0}

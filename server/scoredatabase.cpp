@@ -35,8 +35,10 @@ bool bind(sqlite3_stmt *statement, int index, const QString &value)
 constexpr int CheckpointPages = 1000;
 constexpr int HardCapPages = 2000;
 constexpr auto CheckpointEvery = std::chrono::seconds(1);
-// After a checkpoint the log starts over from its beginning and is cut back to this size.
-constexpr int LogSizeLimit = 4 * 1024 * 1024;
+// After a checkpoint the log starts over from its beginning, overwriting itself in place; only a
+// log that grew past this size is cut back to it. (Cutting it every time would make it grow
+// again, and every sync then writes the file's size too.)
+constexpr int LogSizeLimit = 12 * 1024 * 1024;
 
 ScoreDatabase::~ScoreDatabase()
 {
@@ -123,12 +125,15 @@ int ScoreDatabase::walCommitted(void *self, sqlite3 *, const char *, int pages)
 {
     auto *database = static_cast<ScoreDatabase *>(self);
     database->m_logPages = pages; // the writer's own thread: the only one that reads it
-    bool wake = false;
+    // Once for every CheckpointPages the log grows by, not on every commit after the first
+    // threshold: a checkpoint that could not catch up with the writer is not repeated at once.
+    const int band = pages / CheckpointPages;
+    const bool wake = band > database->m_logBand;
+    database->m_logBand = band;
     {
         const std::lock_guard lock(database->m_mutex);
         ++database->m_commits;
-        wake = pages >= CheckpointPages && !database->m_logLong;
-        database->m_logLong = database->m_logLong || pages >= CheckpointPages;
+        database->m_logLong = database->m_logLong || wake;
     }
     if (wake)
         database->m_wake.notify_one();

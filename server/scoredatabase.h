@@ -69,6 +69,7 @@ private:
     bool m_logLong = false; // the log has reached the size that asks for a checkpoint
     int m_commits = 0;      // since the checkpointer last looked
     int m_logPages = 0;     // in the log after the last commit
+    int m_logBand = 0;      // m_logPages in whole steps of the checkpoint size
 };
 
 // The board as printed by --top: place (shared by equal scores), score, nickname, time.

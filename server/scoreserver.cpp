@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -17,13 +18,20 @@
 
 namespace {
 
-QString peerName(const QTcpSocket &socket)
+// The peer's address, an IPv4 address written as such even when it came in over IPv6.
+QHostAddress peerAddress(const QTcpSocket &socket)
 {
     QHostAddress address = socket.peerAddress();
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped);
     if (mapped)
         address = QHostAddress(v4);
+    return address;
+}
+
+QString peerName(const QTcpSocket &socket)
+{
+    const QHostAddress address = peerAddress(socket);
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
                              : address.toString();
@@ -103,9 +111,11 @@ private:
 class ScoreConnection : public QObject
 {
 public:
-    ScoreConnection(ScoreServer &server, QTcpSocket *socket)
-        : QObject(&server), m_server(server), m_socket(socket), m_peer(peerName(*socket))
+    ScoreConnection(ScoreServer &server, QTcpSocket *socket, QString address)
+        : QObject(&server), m_server(server), m_socket(socket), m_peer(peerName(*socket)),
+          m_address(std::move(address))
     {
+        m_age.start();
         const ScoreServer::Limits &limits = server.m_limits;
         socket->setParent(this);
         socket->setReadBufferSize(limits.maxBytes + 1);
@@ -132,6 +142,22 @@ public:
     }
 
     const QString &peer() const { return m_peer; }
+    const QString &address() const { return m_address; }
+
+    // Still being read, older than the given time, and without the beginning of a submission
+    // (a score and the separator after it): what a client that means to submit sends at once.
+    bool slowToBegin(int beginMs) const
+    {
+        return m_state == State::Reading && m_age.elapsed() >= beginMs &&
+               !submission::begun(m_bytes);
+    }
+    qint64 age() const { return m_age.elapsed(); }
+
+    void evict(int beginMs)
+    {
+        reject(QStringLiteral("no submission began within %1 seconds, and others are waiting.")
+                   .arg(seconds(beginMs)));
+    }
 
     void stopReading()
     {
@@ -144,7 +170,7 @@ public:
         if (m_state == State::Answered)
             return;
         m_state = State::Answered;
-        m_server.released();
+        m_server.released(m_address);
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             // The peer ended its side after a whole submission: its direction is still open.
             if (m_spare >= 0) {
@@ -295,7 +321,7 @@ private:
         case State::Reading:
             if (m_bytes.isEmpty()) {
                 m_state = State::Answered;
-                m_server.released();
+                m_server.released(m_address);
                 deleteLater();
             } else if (submission::assess(m_bytes).progress == submission::Progress::Complete) {
                 quiet(); // the end of the bytes ends the wait for more
@@ -315,6 +341,8 @@ private:
     ScoreServer &m_server;
     QTcpSocket *m_socket;
     QString m_peer;
+    QString m_address; // what the share of places per peer is counted by
+    QElapsedTimer m_age;
     QByteArray m_bytes;
     QBasicTimer m_timer;
     QDeadlineTimer m_quietEnd{QDeadlineTimer::Forever};
@@ -345,6 +373,8 @@ ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent
     connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::startCommit);
     m_writer.setMaxThreadCount(1);
     m_writer.setExpiryTimeout(-1);
+    m_roomTimer.setInterval(std::clamp(m_limits.beginMs / 8, 10, 250));
+    connect(&m_roomTimer, &QTimer::timeout, this, &ScoreServer::makeRoom);
 }
 
 ScoreServer::~ScoreServer()
@@ -388,6 +418,12 @@ void ScoreServer::close()
 {
     qDeleteAll(m_servers);
     m_servers.clear();
+    // Connections still waiting for a place go with the listening sockets, unread.
+    for (QTcpSocket *socket : m_waiting) {
+        socket->abort();
+        socket->deleteLater();
+    }
+    m_waiting.clear();
 }
 
 void ScoreServer::shutDown(int waitMs)
@@ -409,31 +445,91 @@ void ScoreServer::shutDown(int waitMs)
 
 qsizetype ScoreServer::openConnections() const
 {
-    return findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly).size();
+    return findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly).size() +
+           static_cast<qsizetype>(m_waiting.size());
 }
 
 void ScoreServer::takeConnections()
 {
-    bool took = true;
-    while (took && m_active < m_limits.maxClients) {
-        took = false;
-        for (QTcpServer *server : std::as_const(m_servers)) {
-            if (m_active >= m_limits.maxClients)
-                break;
-            if (QTcpSocket *socket = server->nextPendingConnection()) {
-                ++m_active;
-                new ScoreConnection(*this, socket);
-                took = true;
-            }
+    // Whatever the system accepted comes off the listening sockets at once, to wait here in
+    // order of arrival, its read buffer capped, until a place is free for it.
+    for (QTcpServer *server : std::as_const(m_servers)) {
+        while (QTcpSocket *socket = server->nextPendingConnection()) {
+            socket->setParent(this);
+            m_waiting.push_back(socket);
+            // One that leaves while it waits goes at once.
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                const auto waiting = std::find(m_waiting.begin(), m_waiting.end(), socket);
+                if (waiting != m_waiting.end()) {
+                    m_waiting.erase(waiting);
+                    socket->deleteLater();
+                }
+            });
         }
     }
+    seat();
+}
+
+// Gives free places to waiting connections, first come first served, but never more than the
+// share of one peer address to connections from that address.
+void ScoreServer::seat()
+{
+    const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
+    for (auto it = m_waiting.begin(); it != m_waiting.end() && m_active < m_limits.maxClients;) {
+        QTcpSocket *socket = *it;
+        const QString address = peerAddress(*socket).toString();
+        if (m_perPeer.value(address) >= share) {
+            ++it;
+            continue;
+        }
+        it = m_waiting.erase(it);
+        socket->disconnect(this);
+        ++m_active;
+        ++m_perPeer[address];
+        new ScoreConnection(*this, socket, address);
+    }
+    makeRoom();
+}
+
+// With every place taken and connections waiting that could have one, the connections that
+// have not begun a submission within beginMs make room, oldest first: a client that means to
+// submit sends its score and nickname as soon as it is connected.
+void ScoreServer::makeRoom()
+{
+    const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
+    qsizetype wanting = 0;
+    for (QTcpSocket *socket : m_waiting)
+        wanting += m_perPeer.value(peerAddress(*socket).toString()) < share ? 1 : 0;
+    if (wanting == 0) {
+        m_roomTimer.stop();
+        return;
+    }
+    if (m_active < m_limits.maxClients)
+        return;
+    auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
+    connections.removeIf([this](const ScoreConnection *connection) {
+        return !connection->slowToBegin(m_limits.beginMs);
+    });
+    std::sort(
+        connections.begin(), connections.end(),
+        [](const ScoreConnection *a, const ScoreConnection *b) { return a->age() > b->age(); });
+    if (connections.size() > wanting)
+        connections.resize(wanting);
+    // Each eviction frees a place, and seat() takes the next waiting connection into it.
+    for (ScoreConnection *connection : std::as_const(connections))
+        connection->evict(m_limits.beginMs);
+    // Those still young may become slow: look again shortly.
+    if (!m_roomTimer.isActive())
+        m_roomTimer.start();
 }
 
 // Called once per connection, as it turns answered: from reading or storing, never again.
-void ScoreServer::released()
+void ScoreServer::released(const QString &address)
 {
     --m_active;
-    takeConnections();
+    if (--m_perPeer[address] <= 0)
+        m_perPeer.remove(address);
+    seat();
 }
 
 void ScoreServer::queue(ScoreConnection *connection, ScoreEntry entry)

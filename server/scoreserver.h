@@ -3,20 +3,26 @@
 //
 // Everything but the writing to disk runs on one thread's event loop. A connection is answered once
 // its bytes have the shape of a submission and 100 ms have passed without another byte, or as soon
-// as they can no longer become one. At most maxClients connections are read at a time; more wait,
-// accepted by the system, until one is answered.
+// as they can no longer become one. At most maxClients connections are read at a time, at most
+// maxPerPeer of them from one peer address; more wait, in order of arrival, until a place is
+// free for them. When places are short, connections that have not begun a submission within
+// beginMs are closed to make room.
 #pragma once
 
 #include "rankindex.h"
 #include "scoredatabase.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
 
+#include <deque>
+
 class QTcpServer;
+class QTcpSocket;
 class ScoreConnection;
 
 struct ServerLimits
@@ -26,6 +32,9 @@ struct ServerLimits
     int lifetimeMs = 60000; // the longest a connection may take, however it trickles
     qsizetype maxBytes = 512;
     int maxClients = 256;
+    int maxPerPeer = 32; // places one peer address may hold at a time
+    int beginMs = 2000;  // when places are short, connections without the beginning of a
+                         // submission by then are the first to go
 };
 
 // "every address" for the wildcard, else the address itself.
@@ -49,6 +58,7 @@ public:
 
     // Connections being read now, not counting those waiting for a place.
     int activeConnections() const { return m_active; }
+    qsizetype waitingConnections() const { return static_cast<qsizetype>(m_waiting.size()); }
     qint64 scoreCount() const { return m_ranks.size(); }
     // Waits until every submission taken so far is stored and answered.
     void finishPending();
@@ -73,10 +83,12 @@ private:
     };
 
     void takeConnections();
+    void seat();
+    void makeRoom();
     void queue(ScoreConnection *connection, ScoreEntry entry);
     void startCommit();
     void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
-    void released();
+    void released(const QString &address);
     void log(const QString &peer, const QString &score, const QString &nickname,
              const QString &outcome);
 
@@ -90,4 +102,7 @@ private:
     QThreadPool m_writer; // one thread: batches are written in order
     bool m_committing = false;
     int m_active = 0;
+    std::deque<QTcpSocket *> m_waiting; // accepted, not yet read, in order of arrival
+    QHash<QString, int> m_perPeer;      // places held, by peer address
+    QTimer m_roomTimer;                 // while connections wait: who can make room
 };

@@ -21,6 +21,10 @@ const QCommandLineOption MaxClientsOption(
     QStringLiteral("max-clients"),
     QStringLiteral("Read at most <count> connections at a time; more wait (default 256)."),
     QStringLiteral("count"), QStringLiteral("256"));
+const QCommandLineOption MaxPerPeerOption(
+    QStringLiteral("max-per-peer"),
+    QStringLiteral("Read at most <count> connections from one address at a time (default 32)."),
+    QStringLiteral("count"), QStringLiteral("32"));
 const QCommandLineOption TopOption(QStringLiteral("top"),
                                    QStringLiteral("Print the best <count> scores and exit."),
                                    QStringLiteral("count"));
@@ -32,7 +36,8 @@ void describe(QCommandLineParser &parser)
                        "place on the board."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({PortOption, DatabaseOption, ListenOption, MaxClientsOption, TopOption});
+    parser.addOptions(
+        {PortOption, DatabaseOption, ListenOption, MaxClientsOption, MaxPerPeerOption, TopOption});
 }
 
 std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
@@ -81,6 +86,13 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
                                            "100000, not '%1'.")
                                 .arg(parser.value(MaxClientsOption))};
     options.maxClients = static_cast<int>(*clients);
+
+    const auto perPeer = whole(parser.value(MaxPerPeerOption), 1, 100000);
+    if (!perPeer)
+        return OptionsError{QStringLiteral("The count for --max-per-peer must be a whole number "
+                                           "from 1 to 100000, not '%1'.")
+                                .arg(parser.value(MaxPerPeerOption))};
+    options.maxPerPeer = static_cast<int>(*perPeer);
 
     if (parser.isSet(TopOption)) {
         options.top = whole(parser.value(TopOption), 1, std::numeric_limits<int>::max());

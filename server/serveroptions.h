@@ -15,6 +15,7 @@ struct ServerOptions
     QString database = QStringLiteral("scores.db");
     QHostAddress address = QHostAddress(QHostAddress::Any);
     int maxClients = 256;
+    int maxPerPeer = 32;
     std::optional<qint64> top; // print this many leaders and exit
     bool help = false;
     bool version = false;

@@ -204,6 +204,11 @@ Assessment assess(const QByteArray &bytes)
     return {};
 }
 
+bool begun(const QByteArray &bytes)
+{
+    return bytes.contains(Separator) && assess(bytes).progress != Progress::Invalid;
+}
+
 std::variant<Accepted, Rejected> read(const QByteArray &bytes)
 {
     if (bytes.isEmpty())

@@ -43,6 +43,10 @@ struct Assessment
 // Where the bytes received so far stand.
 Assessment assess(const QByteArray &bytes);
 
+// Whether the bytes begin a submission: a score and the separator after it have arrived, and
+// nothing so far rules it out.
+bool begun(const QByteArray &bytes);
+
 // The verdict on everything a connection sent, once it sent no more.
 std::variant<Accepted, Rejected> read(const QByteArray &bytes);
 

@@ -6,9 +6,12 @@
 #include <QTest>
 
 inline QByteArray exchange(quint16 port, const QList<QByteArray> &pieces, int pauseMs = 10,
-                           int timeoutMs = 10000)
+                           int timeoutMs = 10000, const QHostAddress &from = {})
 {
     QTcpSocket socket;
+    // Another loopback address (127.0.0.2, say) stands for another host.
+    if (!from.isNull())
+        socket.bind(from, 0);
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; },
                          timeoutMs))

@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <vector>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,6 +49,8 @@ private slots:
     void peerThatEndsItsSide_data();
     void peerThatEndsItsSide();
     void connectionsBeyondTheLimitWait();
+    void onePeerHoldsAShareOfThePlaces();
+    void slowConnectionsMakeRoomFirst();
     void restartKeepsEveryScore();
     void nicknameWithPlaceholders();
     void databasesThatCannotBeOpened_data();
@@ -359,6 +362,67 @@ void TestScoreServer::connectionsBeyondTheLimitWait()
     QTRY_VERIFY(third.bytesAvailable() > 0);
     QCOMPARE(third.readAll(), QByteArray("Thanks, kim: 3 s is #1 of 1. Best: 3 s by kim.\n"));
     QCOMPARE(running.server->activeConnections(), 1);
+}
+
+// Connections from one host that send nothing hold no more than their share of the places:
+// a submission from another host is read at once, not after their time runs out.
+void TestScoreServer::onePeerHoldsAShareOfThePlaces()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = 8;
+    limits.maxPerPeer = 4;
+    limits.idleMs = limits.lifetimeMs = limits.beginMs = 60000;
+    start(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> silent;
+    for (int i = 0; i < 8; ++i) {
+        silent.push_back(std::make_unique<QTcpSocket>());
+        silent.back()->connectToHost(QHostAddress::LocalHost, running.port);
+    }
+    QTRY_COMPARE(running.server->activeConnections() + running.server->waitingConnections(), 8);
+    QCOMPARE(running.server->activeConnections(), 4);
+
+    const QHostAddress otherHost(QStringLiteral("127.0.0.2"));
+    QCOMPARE(exchange(running.port, clientPieces("2", "kim"), 10, 10000, otherHost),
+             QByteArray("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n"));
+    // The silent ones wait on, none of them told anything.
+    for (const auto &socket : silent) {
+        QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(socket->bytesAvailable(), 0);
+    }
+    QCOMPARE(running.server->activeConnections(), 4);
+}
+
+// Every place taken and a submission waiting: the connections that have not begun one within
+// the time allowed make room, oldest first; one that has begun keeps its place.
+void TestScoreServer::slowConnectionsMakeRoomFirst()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = limits.maxPerPeer = 4;
+    limits.idleMs = limits.lifetimeMs = 60000;
+    limits.beginMs = 300;
+    start(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> holders;
+    for (int i = 0; i < 4; ++i) {
+        holders.push_back(std::make_unique<QTcpSocket>());
+        holders.back()->connectToHost(QHostAddress::LocalHost, running.port);
+        QVERIFY(holders.back()->waitForConnected(5000));
+        // The oldest has begun its submission: a score and the separator, the rest to come.
+        if (i == 0)
+            holders.back()->write("3           By k");
+        QTRY_COMPARE(running.server->activeConnections(), i + 1);
+    }
+
+    QCOMPARE(exchange(running.port, clientPieces("2", "bo"), 10, 10000,
+                      QHostAddress(QStringLiteral("127.0.0.2"))),
+             QByteArray("Thanks, bo: 2 s is #1 of 1. Best: 2 s by bo.\n"));
+    // The oldest of those that sent nothing was told why it had to go.
+    QTRY_COMPARE(holders[1]->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(holders[1]->readAll(), QByteArray("Rejected: no submission began within 0.3 "
+                                               "seconds, and others are waiting.\n"));
+    QCOMPARE(holders[0]->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(holders[0]->bytesAvailable(), 0);
+    QCOMPARE(holders[2]->bytesAvailable(), 0);
+    QCOMPARE(holders[3]->bytesAvailable(), 0);
 }
 
 void TestScoreServer::restartKeepsEveryScore()

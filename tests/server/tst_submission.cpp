@@ -268,14 +268,15 @@ void TestSubmission::ranksMatchCounting()
 void TestSubmission::options_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("expected"); // port|database|address|clients|top
+    QTest::addColumn<QString>("expected"); // port|database|address|clients|per peer|top
 
-    QTest::newRow("defaults") << QStringList() << "1337|scores.db|0.0.0.0|256|-";
+    QTest::newRow("defaults") << QStringList() << "1337|scores.db|0.0.0.0|256|32|-";
     QTest::newRow("everything") << words({"--port", "4000", "--db", "/tmp/x.db", "--listen",
-                                          "127.0.0.1", "--max-clients", "16", "--top", "5"})
-                                << "4000|/tmp/x.db|127.0.0.1|16|5";
-    QTest::newRow("free ports") << words({"--port=0"}) << "0|scores.db|0.0.0.0|256|-";
-    QTest::newRow("IPv6 address") << words({"--listen", "::1"}) << "1337|scores.db|::1|256|-";
+                                          "127.0.0.1", "--max-clients", "16", "--max-per-peer", "4",
+                                          "--top", "5"})
+                                << "4000|/tmp/x.db|127.0.0.1|16|4|5";
+    QTest::newRow("free ports") << words({"--port=0"}) << "0|scores.db|0.0.0.0|256|32|-";
+    QTest::newRow("IPv6 address") << words({"--listen", "::1"}) << "1337|scores.db|::1|256|32|-";
 }
 
 void TestSubmission::options()
@@ -287,7 +288,7 @@ void TestSubmission::options()
     const auto &o = std::get<ServerOptions>(parsed);
     const QString top = o.top ? QString::number(*o.top) : QStringLiteral("-");
     QCOMPARE(QStringList({QString::number(o.port), o.database, o.address.toString(),
-                          QString::number(o.maxClients), top})
+                          QString::number(o.maxClients), QString::number(o.maxPerPeer), top})
                  .join(QLatin1Char('|')),
              expected);
 }
@@ -301,6 +302,8 @@ void TestSubmission::badOptions_data()
     QTest::newRow("port not a number") << words({"--port", "http"}) << "The port must be";
     QTest::newRow("negative port") << words({"--port", "-1"}) << "The port must be";
     QTest::newRow("no clients") << words({"--max-clients", "0"}) << "The client count";
+    QTest::newRow("no share per address")
+        << words({"--max-per-peer", "0"}) << "The count for --max-per-peer";
     QTest::newRow("address that is a name")
         << words({"--listen", "example.org"}) << "'example.org' is not an IP address.";
     QTest::newRow("no leaders") << words({"--top", "0"}) << "The count for --top";
