@@ -29,10 +29,14 @@ bool bind(sqlite3_stmt *statement, int index, const QString &value)
 } // namespace
 
 // A checkpoint is asked for once the log holds this many pages (4 MB of 4 KB pages), and made at
-// least this often. A writer that never pauses can keep those from finishing: past the hard cap
-// the writer makes one itself before its next batch, so the log cannot outgrow that whatever the
-// load. A second without commits folds it back to nothing.
+// least this often. The log starts over from its beginning only once a checkpoint has copied all
+// of it, and a writer that never pauses keeps adding to it while the checkpoint thread copies. So
+// once that thread has copied all but the last few pages, the writer copies those itself before
+// its next batch (a few milliseconds); and past the hard cap it copies everything, however long
+// that takes, so the log cannot outgrow that whatever the load. A second without commits folds
+// the log back to nothing.
 constexpr int CheckpointPages = 1000;
+constexpr int CatchUpPages = 256;
 constexpr int HardCapPages = 2000;
 constexpr auto CheckpointEvery = std::chrono::seconds(1);
 // After a checkpoint the log starts over from its beginning, overwriting itself in place; only a
@@ -168,9 +172,11 @@ void ScoreDatabase::startCheckpoints()
             lock.unlock();
             // Nothing written for a while: fold the whole log in and cut the file to nothing.
             // Else passive: copy what it can without holding up the writer.
-            sqlite3_wal_checkpoint_v2(db, nullptr,
-                                      idle ? SQLITE_CHECKPOINT_TRUNCATE : SQLITE_CHECKPOINT_PASSIVE,
-                                      nullptr, nullptr);
+            int copied = 0;
+            if (sqlite3_wal_checkpoint_v2(
+                    db, nullptr, idle ? SQLITE_CHECKPOINT_TRUNCATE : SQLITE_CHECKPOINT_PASSIVE,
+                    nullptr, &copied) == SQLITE_OK)
+                m_copiedPages = copied;
             lock.lock();
         }
         lock.unlock();
@@ -217,6 +223,11 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
         // start it over from its beginning.
         sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
         m_logPages = 0;
+    } else if (m_logPages >= CheckpointPages && m_logPages - m_copiedPages <= CatchUpPages) {
+        // Copies the few pages the checkpoint thread has not, so the log starts over now.
+        if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) ==
+            SQLITE_OK)
+            m_logPages = 0;
     }
     if (sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -66,10 +67,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_stop = false;
-    bool m_logLong = false; // the log has reached the size that asks for a checkpoint
-    int m_commits = 0;      // since the checkpointer last looked
-    int m_logPages = 0;     // in the log after the last commit
-    int m_logBand = 0;      // m_logPages in whole steps of the checkpoint size
+    bool m_logLong = false;            // the log has reached the size that asks for a checkpoint
+    int m_commits = 0;                 // since the checkpointer last looked
+    int m_logPages = 0;                // in the log after the last commit
+    int m_logBand = 0;                 // m_logPages in whole steps of the checkpoint size
+    std::atomic<int> m_copiedPages{0}; // of the log, by the checkpoint thread's last checkpoint
 };
 
 // The board as printed by --top: place (shared by equal scores), score, nickname, time.

@@ -110,9 +110,13 @@ private:
 // One client's connection: its bytes, its timers, and the single answer it gets.
 class ScoreConnection : public QObject
 {
-public:
-    ScoreConnection(ScoreServer &server, QTcpSocket *socket, QString address)
-        : QObject(&server), m_server(server), m_socket(socket), m_peer(peerName(*socket)),
+    Q_OBJECT // so that finding the server's connections among its children finds only them
+
+        public : ScoreConnection(ScoreServer &server, QTcpSocket *socket, QString address)
+        : QObject(&server),
+          m_server(server),
+          m_socket(socket),
+          m_peer(peerName(*socket)),
           m_address(std::move(address))
     {
         m_age.start();
@@ -419,9 +423,9 @@ void ScoreServer::close()
     qDeleteAll(m_servers);
     m_servers.clear();
     // Connections still waiting for a place go with the listening sockets, unread.
-    for (QTcpSocket *socket : m_waiting) {
-        socket->abort();
-        socket->deleteLater();
+    for (const Waiting &waiting : m_waiting) {
+        waiting.socket->abort();
+        waiting.socket->deleteLater();
     }
     m_waiting.clear();
 }
@@ -456,10 +460,12 @@ void ScoreServer::takeConnections()
     for (QTcpServer *server : std::as_const(m_servers)) {
         while (QTcpSocket *socket = server->nextPendingConnection()) {
             socket->setParent(this);
-            m_waiting.push_back(socket);
+            m_waiting.push_back({socket, peerAddress(*socket).toString()});
             // One that leaves while it waits goes at once.
             connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                const auto waiting = std::find(m_waiting.begin(), m_waiting.end(), socket);
+                const auto waiting =
+                    std::find_if(m_waiting.begin(), m_waiting.end(),
+                                 [socket](const Waiting &w) { return w.socket == socket; });
                 if (waiting != m_waiting.end()) {
                     m_waiting.erase(waiting);
                     socket->deleteLater();
@@ -476,8 +482,8 @@ void ScoreServer::seat()
 {
     const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
     for (auto it = m_waiting.begin(); it != m_waiting.end() && m_active < m_limits.maxClients;) {
-        QTcpSocket *socket = *it;
-        const QString address = peerAddress(*socket).toString();
+        QTcpSocket *socket = it->socket;
+        const QString address = it->address;
         if (m_perPeer.value(address) >= share) {
             ++it;
             continue;
@@ -496,31 +502,33 @@ void ScoreServer::seat()
 // submit sends its score and nickname as soon as it is connected.
 void ScoreServer::makeRoom()
 {
+    // An eviction frees a place, whose seat() comes back here: the loop below goes on instead.
+    if (m_makingRoom)
+        return;
+    m_makingRoom = true;
     const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
-    qsizetype wanting = 0;
-    for (QTcpSocket *socket : m_waiting)
-        wanting += m_perPeer.value(peerAddress(*socket).toString()) < share ? 1 : 0;
-    if (wanting == 0) {
-        m_roomTimer.stop();
-        return;
+    const auto wanting = [&] {
+        return std::any_of(m_waiting.begin(), m_waiting.end(),
+                           [&](const Waiting &w) { return m_perPeer.value(w.address) < share; });
+    };
+    while (m_active >= m_limits.maxClients && wanting()) {
+        ScoreConnection *oldest = nullptr;
+        const auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
+        for (ScoreConnection *connection : connections) {
+            if (connection->slowToBegin(m_limits.beginMs) &&
+                (!oldest || connection->age() > oldest->age()))
+                oldest = connection;
+        }
+        if (!oldest)
+            break;
+        oldest->evict(m_limits.beginMs); // its place goes to the next waiting connection
     }
-    if (m_active < m_limits.maxClients)
-        return;
-    auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
-    connections.removeIf([this](const ScoreConnection *connection) {
-        return !connection->slowToBegin(m_limits.beginMs);
-    });
-    std::sort(
-        connections.begin(), connections.end(),
-        [](const ScoreConnection *a, const ScoreConnection *b) { return a->age() > b->age(); });
-    if (connections.size() > wanting)
-        connections.resize(wanting);
-    // Each eviction frees a place, and seat() takes the next waiting connection into it.
-    for (ScoreConnection *connection : std::as_const(connections))
-        connection->evict(m_limits.beginMs);
-    // Those still young may become slow: look again shortly.
-    if (!m_roomTimer.isActive())
+    // Those still young may become slow: look again shortly, for as long as some wait.
+    if (!wanting())
+        m_roomTimer.stop();
+    else if (!m_roomTimer.isActive())
         m_roomTimer.start();
+    m_makingRoom = false;
 }
 
 // Called once per connection, as it turns answered: from reading or storing, never again.
@@ -615,3 +623,5 @@ void ScoreServer::log(const QString &peer, const QString &score, const QString &
                  peer + QLatin1Char(' ') + score + QLatin1Char(' ') + nickname + QLatin1Char(' ') +
                  outcome);
 }
+
+#include "scoreserver.moc"

@@ -76,6 +76,12 @@ signals:
 private:
     friend class ScoreConnection;
 
+    struct Waiting
+    {
+        QTcpSocket *socket;
+        QString address; // the peer's, which its share of places is counted by
+    };
+
     struct Pending
     {
         ScoreConnection *connection;
@@ -102,7 +108,8 @@ private:
     QThreadPool m_writer; // one thread: batches are written in order
     bool m_committing = false;
     int m_active = 0;
-    std::deque<QTcpSocket *> m_waiting; // accepted, not yet read, in order of arrival
-    QHash<QString, int> m_perPeer;      // places held, by peer address
-    QTimer m_roomTimer;                 // while connections wait: who can make room
+    std::deque<Waiting> m_waiting; // accepted, not yet read, in order of arrival
+    QHash<QString, int> m_perPeer; // places held, by peer address
+    QTimer m_roomTimer;            // while connections wait: who can make room
+    bool m_makingRoom = false;
 };
