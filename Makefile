@@ -4,9 +4,11 @@
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 PACKAGES := cmake g++ make binutils qt6-base-dev fonts-dejavu-core fonts-wine libsqlite3-dev \
-            xvfb openbox xdotool x11-utils
+            xvfb openbox xdotool x11-utils clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+FUZZERS := submission resultsfile hostfiles
 
-.PHONY: all deps configure build run test test-asan screenshots bench clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz screenshots bench clean
 
 all: build
 
@@ -31,17 +33,37 @@ build: configure
 run: build
 	$(BUILD_DIR)/bin/orvane
 
-# The whole suite, built as released and again with AddressSanitizer and UBSan.
+# The whole suite, built as released and again with AddressSanitizer and UBSan; then every
+# fuzz target over its seed corpus, so an input that once crashed stays fixed.
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET)
 	cmake --preset asan
 	cmake --build --preset asan
 	QT_QPA_PLATFORM=offscreen ctest --preset asan
+	$(MAKE) --no-print-directory test-fuzz
 
 test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
 	QT_QPA_PLATFORM=offscreen ctest --preset asan
+
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
+
+# Each fuzz target searches for FUZZ_SECONDS (default 60); what it finds new is kept in
+# build/fuzz/corpus, a crashing input in build/fuzz/crash-*.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	@for target in $(FUZZERS); do \
+		mkdir -p build/fuzz/corpus/$$target; \
+		echo "== fuzz_$$target for $(FUZZ_SECONDS) s"; \
+		build/fuzz/bin/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=build/fuzz/ build/fuzz/corpus/$$target fuzz/corpus/$$target \
+			|| exit 1; \
+	done
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
