@@ -29,6 +29,9 @@ private slots:
     void firstRunWithTheDefaultCount();
     void threeCyclesAverage();
     void abortDuringTheFirstTest();
+    void abortNoticedAtTheNextCheck_data();
+    void abortNoticedAtTheNextCheck();
+    void totalsFollowTheTextsShown();
     void abortedRunThenAShortOne();
     void abortAfterTheLastPowerTest();
     void fractionalCount();
@@ -149,6 +152,86 @@ void TestBenchmarkRun::abortDuringTheFirstTest()
     QCOMPARE(view.ownBarWidth, 15.0f);
     QCOMPARE(view.submissionScore, QStringLiteral("7.5"));
     QCOMPARE(view.expansions, 1);
+}
+
+void TestBenchmarkRun::abortNoticedAtTheNextCheck_data()
+{
+    // Where the click is handled: the event point just before a test's kernel, the one just
+    // after it, or the one after the cycle's complex total. A run of two cycles, so that every
+    // point of the first cycle has a check after it.
+    QTest::addColumn<int>("test"); // 1 to 7; 8 for the point after the complex total
+    QTest::addColumn<bool>("beforeKernel");
+    QTest::addColumn<int>("kernelsRun");
+    const char *const names[] = {"addition", "subtraction", "multiplication", "division",
+                                 "prime",    "pi",          "power"};
+    for (int test = 1; test <= 7; ++test) {
+        // Handled before its kernel, the click comes after that test's check: the kernel runs,
+        // and the check before the next test stops the run.
+        QTest::addRow("before the %s kernel", names[test - 1]) << test << true << test;
+        QTest::addRow("after the %s kernel", names[test - 1]) << test << false << test;
+    }
+    QTest::newRow("after the complex total") << 8 << false << 7;
+}
+
+// Every check of a cycle stops the run: a click handled at any event point ends it before the
+// next test's kernel, and only then.
+void TestBenchmarkRun::abortNoticedAtTheNextCheck()
+{
+    QFETCH(int, test);
+    QFETCH(bool, beforeKernel);
+    QFETCH(int, kernelsRun);
+    static const QStringList captions{
+        QStringLiteral("\u00BB Running: Addition Test - cycle 1"),
+        QStringLiteral("\u00BB Running: Subtraction Test - cycle 1"),
+        QStringLiteral("\u00BB Running: Multiplication Test - cycle 1"),
+        QStringLiteral("\u00BB Running: Division Test - cycle 1"),
+        QStringLiteral("\u00BB Running: Prime Number Test - cycle 1"),
+        QStringLiteral("\u00BB Running: Pi Calc test - cycle 1"),
+        QStringLiteral("\u00BB Running: Power test - cycle 1")};
+    FakeView view;
+    view.count = QStringLiteral("2");
+    FakeKernels kernels;
+    BenchmarkRun run(view, kernels);
+    bool clicked = false;
+    view.onEvents = [&] {
+        if (clicked)
+            return;
+        const auto calls = kernels.calls.size();
+        const bool here = test == 8 ? calls == 7 && view.fields.contains(Field::txtcomptotal) &&
+                                          !view.fields.contains(Field::txtTotal2)
+                          : beforeKernel ? calls == test - 1 && view.status == captions[test - 1]
+                                         : calls == test && view.status == captions[test - 1];
+        if (here) {
+            clicked = true;
+            run.click();
+        }
+    };
+    run.click();
+
+    QVERIFY(clicked);
+    QCOMPARE(kernels.calls.size(), kernelsRun);
+    QVERIFY(view.log.endsWith(Aborted));
+    QCOMPARE(view.status, QStringLiteral("\u00BB Benchmark Aborted!"));
+    QVERIFY(!view.submitEnabled);
+}
+
+// The totals are formed from the texts the fields show, read back: a time shown other than the
+// kernel gave it (here changed between tests) is what counts.
+void TestBenchmarkRun::totalsFollowTheTextsShown()
+{
+    FakeView view;
+    FakeKernels kernels;
+    BenchmarkRun run(view, kernels);
+    view.onEvents = [&] {
+        if (kernels.calls.size() == 4 && view.fields.value(Field::txt4) == QLatin1String("0.25"))
+            view.fields[Field::txt4] = QStringLiteral("1.5");
+        if (kernels.calls.size() == 7 && view.fields.value(Field::txt7) == QLatin1String("0.25"))
+            view.fields[Field::txt7] = QStringLiteral("2");
+    };
+    run.click();
+    QCOMPARE(view.fields[Field::txtTotal], QStringLiteral("2.25"));
+    QCOMPARE(view.fields[Field::txtcomptotal], QStringLiteral("2.5"));
+    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("4.75"));
 }
 
 void TestBenchmarkRun::abortedRunThenAShortOne()
