@@ -29,6 +29,15 @@ SubmissionClient::SubmissionClient(SubmitView &view, int tickInterval, int conne
     connect(&m_replyTimer, &QTimer::timeout, this, [this] { m_view.setReply(m_reply); });
     connect(&m_socket, &ScoreSocket::dataArrival, this, &SubmissionClient::dataArrived);
     connect(&m_socket, &ScoreSocket::error, this, &SubmissionClient::socketError);
+    // A reconnection still not established after the connection wait is given up. Qt retries a
+    // connection the peer resets while it is being made, over and over without a word; against
+    // such a server this bounds the attempts in time.
+    m_reconnectWait.setSingleShot(true);
+    m_reconnectWait.setInterval(m_connectWait);
+    connect(&m_reconnectWait, &QTimer::timeout, this, [this] {
+        if (m_socket.isConnecting())
+            m_socket.close();
+    });
 }
 
 void SubmissionClient::processResults()
@@ -175,6 +184,7 @@ void SubmissionClient::socketError()
             if (m_reconnectDue) {
                 m_reconnectDue = false;
                 m_socket.connectToServer();
+                m_reconnectWait.start();
             }
         },
         Qt::QueuedConnection);

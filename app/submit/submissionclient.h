@@ -64,6 +64,7 @@ private:
     ScoreSocket m_socket;
     QTimer m_idleTimer;
     QTimer m_replyTimer;
+    QTimer m_reconnectWait;
     QString m_reply;
     int m_connectWait;
     int m_reconnectPort;
