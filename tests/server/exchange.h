@@ -1,5 +1,6 @@
 // A client for server tests: one connection to 127.0.0.1 that sends its pieces with pauses
-// between them and collects everything the server answers until the server closes.
+// between them and collects everything the server answers until the server closes, which it
+// must do at once after its line.
 #pragma once
 
 #include <QTcpSocket>
@@ -22,14 +23,24 @@ inline QByteArray exchange(quint16 port, const QList<QByteArray> &pieces, int pa
         QTest::qWait(pauseMs);
     }
     QByteArray reply;
+    const bool answered = QTest::qWaitFor(
+        [&] {
+            reply += socket.readAll();
+            return reply.endsWith('\n') || socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    if (!answered)
+        return reply + QByteArrayLiteral("<still open>");
+    // Once its line is out, the server ends its side at once: the connection is over well before
+    // the seconds it would otherwise give the peer to close.
     const bool closed = QTest::qWaitFor(
         [&] {
             reply += socket.readAll();
             return socket.state() == QAbstractSocket::UnconnectedState;
         },
-        timeoutMs);
+        1000);
     reply += socket.readAll();
-    return closed ? reply : reply + QByteArrayLiteral("<still open>");
+    return closed ? reply : reply + QByteArrayLiteral("<still open after the answer>");
 }
 
 // The two sends the Orvane client makes.

@@ -2,6 +2,7 @@
 #include "scoredatabase.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -36,6 +37,26 @@ Finished runToEnd(const QStringList &arguments)
     finished.out = QString::fromUtf8(process.readAllStandardOutput());
     finished.err = QString::fromUtf8(process.readAllStandardError());
     return finished;
+}
+
+// The bytes the system holds unread on the server's side of a loopback connection, from
+// /proc/net/tcp; -1 while the connection is not there.
+qint64 unreadOnServerSide(quint16 serverPort, quint16 clientPort)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QString local = QStringLiteral(":%1").arg(serverPort, 4, 16, QLatin1Char('0')).toUpper();
+    const QString remote = QStringLiteral(":%1").arg(clientPort, 4, 16, QLatin1Char('0')).toUpper();
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QStringList fields =
+            QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        // sl, local address, remote address, state, tx_queue:rx_queue, ...
+        if (fields.size() > 4 && fields[1].endsWith(local) && fields[2].endsWith(remote))
+            return fields[4].section(QLatin1Char(':'), 1).toLongLong(nullptr, 16);
+    }
+    return -1;
 }
 
 } // namespace
@@ -227,7 +248,8 @@ void TestScored::signalEndsItWithEveryScoreOnDisk()
     QVERIFY(waiting.waitForConnected(5000));
     waiting.write("1.5           By ada");
     QVERIFY(waiting.waitForBytesWritten(5000));
-    QTest::qWait(200); // for the server to read it
+    // The server has read them once its side of the connection holds no unread bytes.
+    QTRY_VERIFY(unreadOnServerSide(port, waiting.localPort()) == 0);
 
     ::kill(static_cast<pid_t>(server.processId()), signal);
     QByteArray answer;

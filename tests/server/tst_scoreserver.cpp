@@ -146,7 +146,11 @@ void TestScoreServer::bothPortsTakeSubmissions()
 
 void TestScoreServer::quietPeriodLetsTheNicknameGrow()
 {
-    start();
+    // A long quiet period, so the test's own pauses between pieces stay well within it however
+    // slow the machine.
+    ServerLimits limits = testLimits();
+    limits.quietMs = 1000;
+    start(limits);
     // "kim" + "data" already has the shape; more bytes within the quiet period extend it.
     QCOMPARE(
         exchange(running.port, {QByteArray("4.5           By kimdata"), QByteArray("data")}, 30),
