@@ -4,11 +4,11 @@
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 PACKAGES := cmake g++ make binutils qt6-base-dev fonts-dejavu-core fonts-wine libsqlite3-dev \
-            xvfb openbox xdotool x11-utils clang libclang-rt-14-dev
+            xvfb openbox xdotool x11-utils clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60
 FUZZERS := submission resultsfile hostfiles
 
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz screenshots bench clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz format-check screenshots bench clean
 
 all: build
 
@@ -64,6 +64,10 @@ fuzz: deps
 			-artifact_prefix=build/fuzz/ build/fuzz/corpus/$$target fuzz/corpus/$$target \
 			|| exit 1; \
 	done
+
+# Every tracked C and C++ source as the repository's .clang-format writes it.
+format-check: deps
+	git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots

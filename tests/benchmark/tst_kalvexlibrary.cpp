@@ -70,10 +70,8 @@ void TestKalvexLibrary::missingLibraryIsReported()
 void TestKalvexLibrary::libraryWithoutTheEntryPoints()
 {
     QTemporaryDir folder;
-    const QString other = QStringLiteral("/lib/x86_64-linux-gnu/libz.so.1");
-    if (!QFile::exists(other))
-        QSKIP("no stand-in shared library on this host");
-    QVERIFY(QFile::copy(other, folder.filePath(QStringLiteral("libkalvex.so.1"))));
+    QVERIFY(QFile::copy(QStringLiteral(WITHOUT_KERNELS),
+                        folder.filePath(QStringLiteral("libkalvex.so.1"))));
     KalvexLibrary library({folder.path()}, KalvexLibrary::SystemPath::Skip);
     double result = 0, seconds = 0;
     QString error;

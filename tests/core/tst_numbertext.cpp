@@ -79,7 +79,12 @@ void TestNumberText::doubleText_data()
     QTest::newRow("small is plain") << 0.00012 << en << QStringLiteral("0.00012");
     QTest::newRow("milliseconds") << 0.001 << en << QStringLiteral("0.001");
     QTest::newRow("negative") << -1.5 << en << QStringLiteral("-1.5");
-    QTest::newRow("carry into a new digit") << 9.9999999999999999 << en << QStringLiteral("10");
+    // Doubles just below a round number, whose fifteenth digit rounds up through every nine.
+    QTest::newRow("carry into a new digit") << 9.999999999999998 << en << QStringLiteral("10");
+    QTest::newRow("carry across the point") << 99999.99999999999 << en << QStringLiteral("100000");
+    QTest::newRow("carry after the point") << 0.12999999999999998 << en << QStringLiteral("0.13");
+    QTest::newRow("carry into a sixteenth digit")
+        << 999999999999999.9 << en << QStringLiteral("1000000000000000");
     QTest::newRow("bar width") << 3.3333 * 30.0 << en << QStringLiteral("99.999");
     QTest::newRow("comma locale") << 2.5 << QStringLiteral("de_DE") << QStringLiteral("2,5");
     QTest::newRow("comma locale no grouping")

@@ -143,6 +143,7 @@ private:
 
 void TestDesktop::initTestCase()
 {
+    failOnUnexpectedBoxes();
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

@@ -13,6 +13,7 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { failOnUnexpectedBoxes(); }
     void init();
     void cleanup();
     void replyShowsInTheWindow();

@@ -1,4 +1,5 @@
-// Helpers for window tests: answering message boxes and clicking labels.
+// Helpers for window tests: answering message boxes, failing on unexpected ones, and clicking
+// labels.
 #pragma once
 
 #include <QApplication>
@@ -20,8 +21,12 @@ struct SeenMessage
 class MessageBoxAnswerer : public QObject
 {
 public:
+    // How many answerers are alive: a box that opens while there is none was not expected.
+    static inline int alive = 0;
+
     MessageBoxAnswerer()
     {
+        ++alive;
         connect(&m_timer, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 if (box->property("answered").toBool())
@@ -36,11 +41,36 @@ public:
         });
         m_timer.start(10);
     }
+    ~MessageBoxAnswerer() override { --alive; }
     SeenMessage seen;
 
 private:
     QTimer m_timer;
 };
+
+// A message box that no test expects would wait for a click that never comes, and the test would
+// hang until CTest's limit. From the first call on, such a box fails the running test at once,
+// with its text, and is closed so the test goes on to its end.
+inline void failOnUnexpectedBoxes()
+{
+    static QTimer *watchdog = nullptr;
+    if (watchdog)
+        return;
+    watchdog = new QTimer(qApp);
+    QObject::connect(watchdog, &QTimer::timeout, qApp, [] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || MessageBoxAnswerer::alive > 0 || box->property("answered").toBool())
+            return;
+        box->setProperty("answered", true);
+        const QByteArray text = "an unexpected message box: " + box->text().toUtf8();
+        QTest::qFail(text.constData(), __FILE__, __LINE__);
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    });
+    watchdog->start(20);
+}
 
 // A window's control by its name; a missing one ends the test program, naming it.
 template<typename T> T *control(const QWidget *window, const char *name)

@@ -67,6 +67,7 @@ private:
 
 void TestAccessibility::initTestCase()
 {
+    failOnUnexpectedBoxes();
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }

@@ -96,6 +96,7 @@ private:
 
 void TestCaptions::initTestCase()
 {
+    failOnUnexpectedBoxes();
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     qInfo("device pixel ratio %g", qApp->primaryScreen()->devicePixelRatio());

@@ -112,6 +112,7 @@ private:
 
 void TestChart::initTestCase()
 {
+    failOnUnexpectedBoxes();
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     path = dir.filePath(QStringLiteral("mycomp.dat"));

@@ -59,6 +59,7 @@ private:
 
 void TestMainWindow::initTestCase()
 {
+    failOnUnexpectedBoxes();
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }

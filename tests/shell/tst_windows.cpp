@@ -58,6 +58,7 @@ private:
 
 void TestWindows::initTestCase()
 {
+    failOnUnexpectedBoxes();
     prepareApplication(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }

@@ -128,6 +128,7 @@ class TestSubmit : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { failOnUnexpectedBoxes(); }
     void init();
     void cleanup();
 

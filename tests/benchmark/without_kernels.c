@@ -1,0 +1,5 @@
+/* A shared library that loads like libkalvex but exports none of its kernels. */
+int kalvex_without_kernels(void)
+{
+    return 0;
+}
