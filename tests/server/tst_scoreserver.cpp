@@ -358,7 +358,8 @@ void TestScoreServer::connectionsBeyondTheLimitWait()
     third.connectToHost(QHostAddress::LocalHost, running.port);
     QVERIFY(third.waitForConnected(5000)); // the system accepts it; the server does not read it
     third.write("3           By kimdata");
-    QTest::qWait(400);
+    QVERIFY(third.waitForBytesWritten(5000));
+    QTRY_COMPARE(running.server->waitingConnections(), 1);
     QCOMPARE(third.bytesAvailable(), 0);
     QCOMPARE(running.server->activeConnections(), 2);
 

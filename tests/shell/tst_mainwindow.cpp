@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QWindow>
 
 #include <memory>
@@ -211,8 +212,9 @@ void TestMainWindow::minimiseAndKeeperRestores()
     clickLabel(child<QLabel>("lblMinimize"));
     QVERIFY(w->isMinimized());
     QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
-    // The keeper leaves a minimised window alone.
-    QTest::qWait(250);
+    // The keeper leaves a minimised window alone, tick after tick.
+    QSignalSpy ticks(w->checkUP(), &QTimer::timeout);
+    QTRY_VERIFY(ticks.count() >= 2);
     QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
 
     w->setWindowState(Qt::WindowNoState);
@@ -244,7 +246,8 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
     QVERIFY(w->windowExpanded());
     QCOMPARE(w->size(), QSize(646, 580));
     QCOMPARE(w->pos(), QPoint(start.x(), screen.bottom() + 1 - 580));
-    QTest::qWait(250);
+    QSignalSpy ticks(w->checkUP(), &QTimer::timeout);
+    QTRY_VERIFY(ticks.count() >= 2); // the keeper holds it there
     QCOMPARE(w->size(), QSize(646, 580));
 
     // Abort the next run during its first test: the window stays expanded.
@@ -256,7 +259,8 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
     QCOMPARE(kernels->calls.size(), 8);
     QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Benchmark Aborted!"));
     QCOMPARE(benchmark->text(), QStringLiteral("Benchmark"));
-    QTest::qWait(250);
+    ticks.clear();
+    QTRY_VERIFY(ticks.count() >= 2);
     QCOMPARE(w->size(), QSize(646, 580));
     QVERIFY(w->checkUP()->isActive() && w->Timer1()->isActive());
 }
