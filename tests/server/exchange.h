@@ -3,6 +3,8 @@
 // must do at once after its line.
 #pragma once
 
+#include "scoredatabase.h"
+
 #include <QTcpSocket>
 #include <QTest>
 
@@ -47,4 +49,16 @@ inline QByteArray exchange(quint16 port, const QList<QByteArray> &pieces, int pa
 inline QList<QByteArray> clientPieces(const QByteArray &score, const QByteArray &nickname)
 {
     return {score + QByteArrayLiteral("           By ") + nickname, QByteArrayLiteral("data")};
+}
+
+// A score as the server stores it, for tests that fill a database themselves.
+inline ScoreEntry storedScore(double score, const QString &nickname)
+{
+    ScoreEntry entry;
+    entry.score = score;
+    entry.scoreText = QString::number(score);
+    entry.nickname = nickname;
+    entry.peer = QStringLiteral("127.0.0.1:1");
+    entry.submitted = QDateTime::currentDateTimeUtc();
+    return entry;
 }

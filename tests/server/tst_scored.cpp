@@ -149,12 +149,7 @@ void TestScored::portTaken()
         QString error;
         auto database = ScoreDatabase::open(db, &error);
         QVERIFY2(database, qPrintable(error));
-        ScoreEntry entry;
-        entry.scoreText = QStringLiteral("1");
-        entry.score = 1;
-        entry.nickname = QStringLiteral("kim");
-        entry.submitted = QDateTime::currentDateTimeUtc();
-        QVERIFY(database->add({entry}, &error));
+        QVERIFY(database->add({storedScore(1, QStringLiteral("kim"))}, &error));
     }
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::LocalHost, 0));

@@ -544,13 +544,8 @@ void TestScoreServer::logStaysShortAndScoresReachTheMainFile()
     constexpr int Scores = 2500;
     qint64 longest = 0;
     for (int i = 0; i < Scores; ++i) {
-        ScoreEntry entry;
-        entry.score = i / 100.0;
-        entry.scoreText = QString::number(entry.score);
-        entry.nickname = QStringLiteral("n%1").arg(i);
-        entry.peer = QStringLiteral("127.0.0.1:1");
-        entry.submitted = QDateTime::currentDateTimeUtc();
-        QVERIFY2(database->add({entry}, &error), qPrintable(error));
+        QVERIFY2(database->add({storedScore(i / 100.0, QStringLiteral("n%1").arg(i))}, &error),
+                 qPrintable(error));
         longest = std::max(longest, QFileInfo(log).size());
     }
     qInfo("longest log %lld bytes", longest);
@@ -622,12 +617,7 @@ void TestScoreServer::readOnlyDatabaseIsRefused()
     QString error;
     auto writer = ScoreDatabase::open(dbPath(), &error);
     QVERIFY2(writer, qPrintable(error));
-    ScoreEntry entry;
-    entry.scoreText = QStringLiteral("1");
-    entry.score = 1;
-    entry.nickname = QStringLiteral("kim");
-    entry.submitted = QDateTime::currentDateTimeUtc();
-    QVERIFY(writer->add({entry}, &error));
+    QVERIFY(writer->add({storedScore(1, QStringLiteral("kim"))}, &error));
     // What a crash leaves: the database, its log and the log's index, copied while in use.
     const QString crashed = dir->filePath(QStringLiteral("crashed.db"));
     QStringList files;
