@@ -110,13 +110,12 @@ private:
 // One client's connection: its bytes, its timers, and the single answer it gets.
 class ScoreConnection : public QObject
 {
-    Q_OBJECT // so that finding the server's connections among its children finds only them
+    // So that finding the server's connections among its children finds only them.
+    Q_OBJECT
 
-        public : ScoreConnection(ScoreServer &server, QTcpSocket *socket, QString address)
-        : QObject(&server),
-          m_server(server),
-          m_socket(socket),
-          m_peer(peerName(*socket)),
+public:
+    ScoreConnection(ScoreServer &server, QTcpSocket *socket, QString address)
+        : QObject(&server), m_server(server), m_socket(socket), m_peer(peerName(*socket)),
           m_address(std::move(address))
     {
         m_age.start();
@@ -146,7 +145,6 @@ class ScoreConnection : public QObject
     }
 
     const QString &peer() const { return m_peer; }
-    const QString &address() const { return m_address; }
 
     // Still being read, older than the given time, and without the beginning of a submission
     // (a score and the separator after it): what a client that means to submit sends at once.
@@ -353,7 +351,7 @@ private:
     QDeadlineTimer m_idleEnd;
     QDeadlineTimer m_lifeEnd; // after the answer: the end of the wait for the peer to close
     State m_state = State::Reading;
-    int m_spare = -1; // a second descriptor of the connection, once a submission is complete
+    int m_spare = -1; // a second descriptor of the connection, from its first bytes on
 
     friend class ScoreServer;
 };
