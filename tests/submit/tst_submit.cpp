@@ -167,15 +167,25 @@ private:
         child<QPushButton>("cmdProcessScore")->click();
     }
 
+    // A window whose reconnection goes to a server of the given kind.
+    void open(TestServer::Mode reconnection, int tickInterval, int connectWait);
+
     std::unique_ptr<SubmitWindow> window;
     std::unique_ptr<TestServer> reconnectServer;
 };
 
 void TestSubmit::init()
 {
-    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::Silent);
+    open(TestServer::Mode::Silent, 20, 5000);
+}
+
+void TestSubmit::open(TestServer::Mode reconnection, int tickInterval, int connectWait)
+{
+    window.reset();
+    reconnectServer = std::make_unique<TestServer>(reconnection);
     window = std::make_unique<SubmitWindow>(
-        nullptr, [] { return QStringLiteral("41.2"); }, 20, 5000, reconnectServer->serverPort());
+        nullptr, [] { return QStringLiteral("41.2"); }, tickInterval, connectWait,
+        reconnectServer->serverPort());
     window->showModal();
 }
 
@@ -299,10 +309,7 @@ void TestSubmit::silentResetReconnectsOnce()
 // later, reaches the reply field, and the connection stays open.
 void TestSubmit::reconnectionStaysOpenForTheReply()
 {
-    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::GreetAfter100ms);
-    window = std::make_unique<SubmitWindow>(
-        nullptr, [] { return QStringLiteral("41.2"); }, 1000, 5000, reconnectServer->serverPort());
-    window->showModal();
+    open(TestServer::Mode::GreetAfter100ms, 1000, 5000);
     TestServer server(TestServer::Mode::AbortOnData);
     submitTo(server.serverPort());
     QTRY_COMPARE(child<QPlainTextEdit>("Text3")->toPlainText(), QStringLiteral("Reconnected!"));
@@ -365,10 +372,7 @@ void TestSubmit::closeWhileWaitingIsQuiet()
 // once it is established): that is the end of it, no further reconnection follows.
 void TestSubmit::reconnectionThatFailsStopsThere()
 {
-    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::ResetOnRequest);
-    window = std::make_unique<SubmitWindow>(
-        nullptr, [] { return QStringLiteral("7"); }, 1000, 5000, reconnectServer->serverPort());
-    window->showModal();
+    open(TestServer::Mode::ResetOnRequest, 1000, 5000);
     TestServer server(TestServer::Mode::AbortOnData);
     submitTo(server.serverPort());
     ScoreSocket &socket = window->client().socket();
@@ -387,10 +391,7 @@ void TestSubmit::reconnectionThatFailsStopsThere()
 // Qt would go on trying without a word; the reconnection is given up after the connection wait.
 void TestSubmit::reconnectionResetWhileConnectingIsGivenUp()
 {
-    reconnectServer = std::make_unique<TestServer>(TestServer::Mode::ResetAtOnce);
-    window = std::make_unique<SubmitWindow>(
-        nullptr, [] { return QStringLiteral("7"); }, 1000, 300, reconnectServer->serverPort());
-    window->showModal();
+    open(TestServer::Mode::ResetAtOnce, 1000, 300);
     TestServer server(TestServer::Mode::AbortOnData);
     submitTo(server.serverPort());
     ScoreSocket &socket = window->client().socket();
