@@ -67,8 +67,7 @@ void SubmissionClient::processResults()
     m_cancelled = false;
     const auto done = qScopeGuard([this] { m_submitting = false; });
 
-    m_socket.close();
-    m_reconnectDue = false;
+    hangUp();
     m_idleTimer.start();
     m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
     bool portOk = false;
@@ -112,11 +111,18 @@ bool SubmissionClient::waitForConnection()
     return m_socket.isConnected() && m_errorsSinceConnect == 0;
 }
 
+void SubmissionClient::hangUp()
+{
+    // A reconnection still waiting for the event loop goes with the connection.
+    m_reconnectDue = false;
+    m_reconnectWait.stop();
+    m_socket.close();
+}
+
 void SubmissionClient::close()
 {
     m_cancelled = m_submitting;
-    m_reconnectDue = false;
-    m_socket.close();
+    hangUp();
     m_view.showMessage(QStringLiteral("Thank you, ") + m_view.nickname() +
                            QStringLiteral(", for submitting your results. This window will now "
                                           "close."),
@@ -129,8 +135,7 @@ void SubmissionClient::idleTick()
     ++m_idleTicks;
     if (m_idleTicks <= 10)
         return;
-    m_reconnectDue = false;
-    m_socket.close();
+    hangUp();
     m_view.setProcessEnabled(false);
     if (m_view.nickname().isEmpty()) {
         m_view.showMessage(
@@ -144,10 +149,9 @@ void SubmissionClient::idleTick()
 void SubmissionClient::controlsDestroyed()
 {
     m_cancelled = m_submitting;
-    m_reconnectDue = false;
     m_idleTimer.stop();
     m_replyTimer.stop();
-    m_socket.close();
+    hangUp();
 }
 
 void SubmissionClient::dataArrived()

@@ -59,6 +59,7 @@ private:
     void dataArrived();
     void socketError();
     bool waitForConnection();
+    void hangUp();
 
     SubmitView &m_view;
     ScoreSocket m_socket;
