@@ -199,9 +199,10 @@ void ScoreDatabase::stopCheckpoints()
 
 bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
 {
-    const auto fail = [&] {
+    // Ends the batch without a trace; the reason is SQLite's unless given.
+    const auto fail = [&](const QString &why = QString()) {
         if (error)
-            *error = lastError();
+            *error = why.isEmpty() ? lastError() : why;
         sqlite3_reset(m_insert);
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
         return false;
@@ -210,11 +211,7 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
     // when it is closed, and a new file at the path does not share its log: nothing may be
     // written or acknowledged then. Asked before the batch and again before its commit.
     const auto moved = [&] {
-        sqlite3_reset(m_insert);
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        if (error)
-            *error = QStringLiteral("the database file %1 was removed or replaced").arg(m_path);
-        return false;
+        return fail(QStringLiteral("the database file %1 was removed or replaced").arg(m_path));
     };
     if (fileMoved())
         return moved();
