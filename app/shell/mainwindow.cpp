@@ -400,7 +400,7 @@ void MainWindow::letEventsRun()
 
 QString MainWindow::currentTimeText() const
 {
-    return timeText();
+    return timeText(m_clock());
 }
 
 void MainWindow::showInvalidCount()

@@ -14,6 +14,9 @@
 
 #include <QWidget>
 
+#include <QTime>
+
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -49,6 +52,9 @@ public:
     void loadResult();
     const QString &loadedTitle() const { return m_loadedTitle; }
     const QString &loadedWidth() const { return m_loadedWidth; }
+
+    // What the run log takes as the time of day; the real clock unless set.
+    void setClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
 
     void keepFrame();
     void minimise();
@@ -103,6 +109,7 @@ private:
     QString m_loadedTitle;
     QString m_loadedWidth;
     QList<QWidget *> m_belowCollapsedEdge;
+    std::function<QTime()> m_clock = [] { return QTime::currentTime(); };
     bool m_windowExpanded = false;
     bool m_closed = false;
 };

@@ -1,12 +1,13 @@
 // orvane-screenshots: writes pictures of the windows for the README, on the offscreen platform.
-// The expanded main window shows a run over kernels with fixed times, so the pictures do not
-// depend on the machine that makes them.
+// The windows show a host with fixed facts and a run over kernels with fixed times at a fixed
+// time of day, so the pictures depend neither on the machine that makes them nor on the hour.
 // Usage: orvane-screenshots <folder>
 #include "aboutwindow.h"
 #include "appwindows.h"
 #include "burninwindow.h"
 #include "kernelset.h"
-#include "linuxhost.h"
+#include "registry.h"
+#include "systemprobe.h"
 #include "mainwindow.h"
 #include "messages.h"
 #include "shell.h"
@@ -14,6 +15,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QPushButton>
+
+#include <cstring>
 
 namespace {
 
@@ -31,6 +34,26 @@ public:
         *result = results[static_cast<int>(kernel)];
         return true;
     }
+};
+
+class FixedOs final : public OsQueries
+{
+public:
+    OsVersionInfo version() override { return {}; }
+    std::uint32_t processorCount() override { return 8; }
+    std::uint64_t totalPhysicalMemory() override { return std::uint64_t(16384) << 20; }
+    QString hostSystemName() override { return QStringLiteral("Debian GNU/Linux 12 (bookworm)"); }
+    QString kernelRelease() override { return QStringLiteral("6.1.0-28-amd64"); }
+};
+
+class FixedProcessor final : public ProcessorLibrary
+{
+public:
+    void GetProcessor(char *name, char *, char *) override
+    {
+        std::strcpy(name, "AMD Ryzen 7 5800X 8-Core Processor");
+    }
+    void GetProcessorRawSpeed(char *speed) override { std::strcpy(speed, "4650 MHz"); }
 };
 
 bool save(QWidget *window, const QDir &folder, const char *name)
@@ -52,8 +75,13 @@ int main(int argc, char *argv[])
         return 1;
 
     FixedKernels kernels;
-    LinuxHost host([](const QString &text) { showMessage(nullptr, text); });
-    AppWindows windows(kernels, host.probe);
+    FixedOs os;
+    FixedProcessor processor;
+    MemoryRegistry registry;
+    General general(registry, [](const QString &text) { showMessage(nullptr, text); });
+    SystemProbe probe(os, processor, general);
+    AppWindows windows(kernels, probe);
+    windows.mainWindow()->setClock([] { return QTime(14, 30, 5); });
     windows.start();
     QApplication::processEvents();
     bool ok = save(windows.mainWindow(), folder, "main-collapsed.png");
