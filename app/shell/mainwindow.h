@@ -109,7 +109,9 @@ private:
     QString m_loadedTitle;
     QString m_loadedWidth;
     QList<QWidget *> m_belowCollapsedEdge;
-    std::function<QTime()> m_clock = [] { return QTime::currentTime(); };
+    std::function<QTime()> m_clock = [] {
+        return QTime::currentTime();
+    };
     bool m_windowExpanded = false;
     bool m_closed = false;
 };

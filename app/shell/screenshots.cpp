@@ -6,11 +6,11 @@
 #include "appwindows.h"
 #include "burninwindow.h"
 #include "kernelset.h"
-#include "registry.h"
-#include "systemprobe.h"
 #include "mainwindow.h"
 #include "messages.h"
+#include "registry.h"
 #include "shell.h"
+#include "systemprobe.h"
 
 #include <QApplication>
 #include <QDir>
