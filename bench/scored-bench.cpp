@@ -8,6 +8,8 @@
 
 #include "scoredatabase.h"
 
+#include "core/scoreprotocol.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QString>
@@ -272,11 +274,12 @@ int main(int argc, char *argv[])
                 // The client's two sends: the score and nickname, then "data".
                 char message[64];
                 const int size =
-                    std::snprintf(message, sizeof message, "%ld.%04ld           By b%ld",
-                                  1 + started % 3, started % 10000, started % 100000);
+                    std::snprintf(message, sizeof message, "%ld.%04ld%sb%ld", 1 + started % 3,
+                                  started % 10000, ScoreProtocol::Separator, started % 100000);
                 slot.sent = Clock::now();
                 send(slot.fd, message, static_cast<std::size_t>(size), MSG_NOSIGNAL);
-                send(slot.fd, "data", 4, MSG_NOSIGNAL);
+                send(slot.fd, ScoreProtocol::EndMarker, std::strlen(ScoreProtocol::EndMarker),
+                     MSG_NOSIGNAL);
                 epoll_event event{};
                 event.events = EPOLLIN | EPOLLRDHUP;
                 event.data.u64 = index;

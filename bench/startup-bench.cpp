@@ -1,12 +1,8 @@
 // startup-bench: how long the program takes from process start to its first painted main
 // window, and how much memory it holds then. It builds the same windows as orvane and prints
 // the figures; run it on a real display (or under Xvfb) for the numbers that matter.
-#include "appwindows.h"
-#include "kernelset.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "messages.h"
-#include "shell.h"
+#include "shell/program.h"
+#include "sysinfo/systemprobe.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -71,19 +67,17 @@ public:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    prepareApplication(app);
-    KalvexLibrary kernels;
-    LinuxHost host([](const QString &text) { showMessage(nullptr, text); });
-    AppWindows windows(kernels, host.probe);
+    Program program(app);
+    AppWindows &windows = program.windows();
     FirstPaint paint;
     windows.mainWindow()->installEventFilter(&paint);
     std::printf("platform %s\n", qPrintable(QGuiApplication::platformName()));
-    // What one speed refresh of Timer1 costs the window.
+    // What one refresh of the clock speed costs the window.
     QElapsedTimer refresh;
     refresh.start();
-    const QString speed = host.probe.refreshSpeed();
+    const QString speed = program.probe().refreshSpeed();
     std::printf("speed refresh %s took %.1f ms\n", qPrintable(speed), refresh.nsecsElapsed() / 1e6);
-    windows.start();
+    program.start();
     QTimer::singleShot(10000, &app, [] {
         std::printf("no paint within 10 s\n");
         QCoreApplication::exit(1);

@@ -1,6 +1,6 @@
 // libFuzzer target: the parsers of /proc/cpuinfo and /etc/os-release, on any file contents
 // (a container or an odd kernel may show anything there).
-#include "hostinfo.h"
+#include "sysinfo/hostinfo.h"
 
 #include <cstdint>
 

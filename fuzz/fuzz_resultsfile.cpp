@@ -2,7 +2,7 @@
 //
 // At most two fields come back, a field read from an unquoted line holds no line end, and the
 // whole file is read the same whether or not anything follows its first two lines.
-#include "resultsfile.h"
+#include "results/resultsfile.h"
 
 #include <cstdint>
 #include <cstdlib>

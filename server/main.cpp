@@ -3,6 +3,8 @@
 #include "scoreserver.h"
 #include "serveroptions.h"
 
+#include "core/version.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "rankindex.h"
+#include "scoreconnection.h"
 #include "scoredatabase.h"
 
 #include <QHash>
@@ -23,24 +24,11 @@
 
 class QTcpServer;
 class QTcpSocket;
-class ScoreConnection;
-
-struct ServerLimits
-{
-    int quietMs = 100;      // silence that ends a complete submission
-    int idleMs = 15000;     // silence that ends any connection
-    int lifetimeMs = 60000; // the longest a connection may take, however it trickles
-    qsizetype maxBytes = 512;
-    int maxClients = 256;
-    int maxPerPeer = 32; // places one peer address may hold at a time
-    int beginMs = 2000;  // when places are short, connections without the beginning of a
-                         // submission by then are the first to go
-};
 
 // "every address" for the wildcard, else the address itself.
 QString addressText(const QHostAddress &address);
 
-class ScoreServer : public QObject
+class ScoreServer : public QObject, private ConnectionHost
 {
     Q_OBJECT
 
@@ -74,8 +62,6 @@ signals:
     void logLine(const QString &line);
 
 private:
-    friend class ScoreConnection;
-
     struct Waiting
     {
         QTcpSocket *socket;
@@ -91,12 +77,14 @@ private:
     void takeConnections();
     void seat();
     void makeRoom();
-    void queue(ScoreConnection *connection, ScoreEntry entry);
+    // ConnectionHost
+    void released(const QString &address) override;
+    void queue(ScoreConnection *connection, ScoreEntry entry) override;
+    void log(const QString &peer, const QString &score, const QString &nickname,
+             const QString &outcome) override;
+
     void startCommit();
     void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
-    void released(const QString &address);
-    void log(const QString &peer, const QString &score, const QString &nickname,
-             const QString &outcome);
 
     ScoreDatabase &m_database;
     Limits m_limits;

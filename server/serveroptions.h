@@ -2,6 +2,8 @@
 // checked without starting anything.
 #pragma once
 
+#include "core/scoreprotocol.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -11,7 +13,8 @@
 
 struct ServerOptions
 {
-    quint16 port = 1337; // the reconnection port is the next one; 0 picks two free ports
+    quint16 port =
+        ScoreProtocol::DefaultPort; // the reconnection port is the next one; 0 picks two free ports
     QString database = QStringLiteral("scores.db");
     QHostAddress address = QHostAddress(QHostAddress::Any);
     int maxClients = 256;

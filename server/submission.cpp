@@ -1,12 +1,14 @@
 #include "submission.h"
 
+#include "core/scoreprotocol.h"
+
 #include <QChar>
 
 namespace submission {
 namespace {
 
-const QByteArray Separator = QByteArrayLiteral("           By ");
-const QByteArray End = QByteArrayLiteral("data");
+const QByteArray Separator = QByteArray(ScoreProtocol::Separator);
+const QByteArray End = QByteArray(ScoreProtocol::EndMarker);
 
 QString notASubmission()
 {

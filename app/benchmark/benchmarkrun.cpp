@@ -1,6 +1,6 @@
-#include "benchmarkrun.h"
+#include "benchmark/benchmarkrun.h"
 
-#include "numbertext.h"
+#include "core/numbertext.h"
 
 namespace {
 
@@ -17,22 +17,28 @@ struct Test
 
 // The seven tests in the order a cycle runs them.
 constexpr Test Tests[KernelCount] = {
-    {u"\u00BB Running: Addition Test - cycle ", Kernel::Addition, Field::txt1, false, Field::txt1},
-    {u"\u00BB Running: Subtraction Test - cycle ", Kernel::Subtraction, Field::txt2, false,
-     Field::txt2},
-    {u"\u00BB Running: Multiplication Test - cycle ", Kernel::Multiplication, Field::txt3, false,
-     Field::txt3},
-    {u"\u00BB Running: Division Test - cycle ", Kernel::Division, Field::txt4, false, Field::txt4},
-    {u"\u00BB Running: Prime Number Test - cycle ", Kernel::Prime, Field::txt5, true, Field::txt6},
-    {u"\u00BB Running: Pi Calc test - cycle ", Kernel::Pi, Field::txt7, true, Field::Text1},
-    {u"\u00BB Running: Power test - cycle ", Kernel::Power, Field::txt8, true, Field::Text2},
+    {u"\u00BB Running: Addition Test - cycle ", Kernel::Addition, Field::AdditionSeconds, false,
+     Field::AdditionSeconds},
+    {u"\u00BB Running: Subtraction Test - cycle ", Kernel::Subtraction, Field::SubtractionSeconds,
+     false, Field::SubtractionSeconds},
+    {u"\u00BB Running: Multiplication Test - cycle ", Kernel::Multiplication,
+     Field::MultiplicationSeconds, false, Field::MultiplicationSeconds},
+    {u"\u00BB Running: Division Test - cycle ", Kernel::Division, Field::DivisionSeconds, false,
+     Field::DivisionSeconds},
+    {u"\u00BB Running: Prime Number Test - cycle ", Kernel::Prime, Field::PrimeSeconds, true,
+     Field::PrimeResult},
+    {u"\u00BB Running: Pi Calc test - cycle ", Kernel::Pi, Field::PiSeconds, true, Field::PiResult},
+    {u"\u00BB Running: Power test - cycle ", Kernel::Power, Field::PowerSeconds, true,
+     Field::PowerResult},
 };
 
 // Fields an abort request fills with "0" when they are still empty, in this order.
 constexpr Field AbortFillOrder[] = {
-    Field::txt1,     Field::txt2,      Field::txt3,        Field::txt4,  Field::txt5,
-    Field::txt6,     Field::txt7,      Field::txt8,        Field::Text1, Field::Text2,
-    Field::txtTotal, Field::txtTotal2, Field::txtcomptotal};
+    Field::AdditionSeconds, Field::SubtractionSeconds, Field::MultiplicationSeconds,
+    Field::DivisionSeconds, Field::PrimeSeconds,       Field::PrimeResult,
+    Field::PiSeconds,       Field::PowerSeconds,       Field::PiResult,
+    Field::PowerResult,     Field::SimpleTotal,        Field::OverallTotal,
+    Field::ComplexTotal};
 
 // A count the run accepts: a number of at least one.
 std::optional<double> validCount(const QString &text)
@@ -161,31 +167,32 @@ BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
     }
     // Totals come from the texts shown, read back, not from numbers held aside.
     m_simpleTotal = Currency::fromDouble(
-        ((fieldNumber(Field::txt1) + fieldNumber(Field::txt2)) + fieldNumber(Field::txt3)) +
-        fieldNumber(Field::txt4));
-    m_view.setText(Field::txtTotal, currencyText(m_simpleTotal));
+        ((fieldNumber(Field::AdditionSeconds) + fieldNumber(Field::SubtractionSeconds)) +
+         fieldNumber(Field::MultiplicationSeconds)) +
+        fieldNumber(Field::DivisionSeconds));
+    m_view.setText(Field::SimpleTotal, currencyText(m_simpleTotal));
 
     for (int test = 4; test < KernelCount; ++test) {
         if (const Outcome o = runTest(test, cycle); o != Outcome::Done)
             return o;
     }
-    m_view.setText(Field::txtcomptotal,
-                   doubleText((fieldNumber(Field::txt5) + fieldNumber(Field::txt7)) +
-                              fieldNumber(Field::txt8)));
+    m_view.setText(Field::ComplexTotal,
+                   doubleText((fieldNumber(Field::PrimeSeconds) + fieldNumber(Field::PiSeconds)) +
+                              fieldNumber(Field::PowerSeconds)));
     if (!eventsRun())
         return Outcome::Closed;
 
     const Currency complexTotal =
-        readCurrency(m_view.text(Field::txtcomptotal)).value_or(Currency());
-    m_view.setText(Field::txtTotal2, currencyText(complexTotal + m_simpleTotal));
+        readCurrency(m_view.text(Field::ComplexTotal)).value_or(Currency());
+    m_view.setText(Field::OverallTotal, currencyText(complexTotal + m_simpleTotal));
     m_view.setStatus(QStringLiteral("\u00BB Benchmark Complete."));
 
-    const double overall = fieldNumber(Field::txtTotal2);
+    const double overall = fieldNumber(Field::OverallTotal);
     m_view.setOwnBarWidth(static_cast<float>(overall * 30.0));
     m_barWidthText = doubleText(overall * 30.0);
     m_cycleText = doubleText(cycle);
     appendLog(QStringLiteral("Cycle ") + m_cycleText + QStringLiteral(" Completed.") +
-              QStringLiteral(" Time: ") + m_view.text(Field::txtTotal2) +
+              QStringLiteral(" Time: ") + m_view.text(Field::OverallTotal) +
               QStringLiteral(" seconds.") + Crlf);
     m_cycleTotal = Currency::fromDouble(overall + m_cycleTotal.toDouble());
     return Outcome::Done;
@@ -223,9 +230,9 @@ void BenchmarkRun::finishSummary(const QString &countTextAtStart, double countAt
     const Currency barWidth = m_averageScore * 30;
     m_view.setOwnBarWidth(static_cast<float>(barWidth.toDouble()));
     m_barWidthText = currencyText(barWidth);
-    m_view.setText(Field::txtTotal2, currencyText(m_averageScore));
+    m_view.setText(Field::OverallTotal, currencyText(m_averageScore));
     m_view.showOwnResult();
-    m_view.setSubmissionScore(m_view.text(Field::txtTotal2));
+    m_view.setSubmissionScore(m_view.text(Field::OverallTotal));
     m_view.setSubmitEnabled(true);
 }
 

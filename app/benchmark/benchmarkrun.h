@@ -7,9 +7,9 @@
 // an abort request is noticed before the next test starts.
 #pragma once
 
-#include "benchmarkview.h"
-#include "currency.h"
-#include "kernelset.h"
+#include "benchmark/benchmarkview.h"
+#include "benchmark/kernelset.h"
+#include "core/currency.h"
 
 #include <QString>
 

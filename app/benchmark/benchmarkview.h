@@ -6,30 +6,32 @@
 
 #include <QString>
 
-// The result fields of the main window the run writes and reads back.
+// The result fields the run writes and reads back: each kernel's time, the three results it
+// shows, and the totals of a cycle (the overall total becomes the score at the end of a run).
 enum class Field
 {
-    txt1,
-    txt2,
-    txt3,
-    txt4,
-    txt5,
-    txt6,
-    txt7,
-    txt8,
-    Text1,
-    Text2,
-    txtTotal,
-    txtTotal2,
-    txtcomptotal
+    AdditionSeconds,
+    SubtractionSeconds,
+    MultiplicationSeconds,
+    DivisionSeconds,
+    PrimeSeconds,
+    PrimeResult,
+    PiSeconds,
+    PiResult,
+    PowerSeconds,
+    PowerResult,
+    SimpleTotal,
+    OverallTotal,
+    ComplexTotal
 };
+inline constexpr int FieldCount = 13;
 
 class BenchmarkView
 {
 public:
     virtual ~BenchmarkView() = default;
 
-    // Command1 on the main window.
+    // The main window's Benchmark button, which reads "Abort" during a run.
     virtual QString benchmarkCaption() const = 0;
     virtual void setBenchmarkCaption(const QString &caption) = 0;
     virtual void setBenchmarkEnabled(bool enabled) = 0;
@@ -38,7 +40,7 @@ public:
     virtual QString text(Field field) const = 0;
     virtual void setText(Field field, const QString &text) = 0;
 
-    // Timer1 (speed refresh) and checkUP (frame keeper).
+    // The clock-speed refresh and the frame keeper.
     virtual void setSpeedTimerEnabled(bool enabled) = 0;
     virtual void setFrameKeeperEnabled(bool enabled) = 0;
 

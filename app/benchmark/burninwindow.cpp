@@ -1,9 +1,9 @@
-#include "burninwindow.h"
+#include "benchmark/burninwindow.h"
 
-#include "captionfit.h"
-#include "messages.h"
-#include "numbertext.h"
+#include "core/numbertext.h"
 #include "ui_burninwindow.h"
+#include "widgets/captionfit.h"
+#include "widgets/messagebox.h"
 
 #include <QCloseEvent>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "comparisonchart.h"
+#include "benchmark/comparisonchart.h"
 
 void ComparisonChart::next()
 {

@@ -1,4 +1,4 @@
-#include "kernelset.h"
+#include "benchmark/kernelset.h"
 
 #include <QCoreApplication>
 #include <QDir>

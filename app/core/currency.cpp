@@ -1,4 +1,4 @@
-#include "currency.h"
+#include "core/currency.h"
 
 #include <cfenv>
 #include <cmath>

@@ -1,10 +1,8 @@
-// The application title and the one kind of message box the program shows: modal, a text, a
-// title, a single OK button and at most one icon.
+// The application title and the kinds of message the program shows: a text, a title and at most
+// one icon. The logic names a message this way; the windows show it in a message box.
 #pragma once
 
 #include <QString>
-
-class QWidget;
 
 inline QString appTitle()
 {
@@ -17,6 +15,3 @@ enum class MessageIcon
     Critical,
     Information
 };
-
-void showMessage(QWidget *parent, const QString &text, const QString &title = appTitle(),
-                 MessageIcon icon = MessageIcon::None);

@@ -7,7 +7,7 @@
 // zeros, a trailing separator or thousands separators.
 #pragma once
 
-#include "currency.h"
+#include "core/currency.h"
 
 #include <QLocale>
 #include <QString>

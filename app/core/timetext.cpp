@@ -1,4 +1,4 @@
-#include "timetext.h"
+#include "core/timetext.h"
 
 QString timeText(const QTime &time, const QLocale &locale)
 {

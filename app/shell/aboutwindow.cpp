@@ -1,7 +1,8 @@
-#include "aboutwindow.h"
+#include "shell/aboutwindow.h"
 
-#include "captionfit.h"
+#include "core/version.h"
 #include "ui_aboutwindow.h"
+#include "widgets/captionfit.h"
 
 #include <QScreen>
 
@@ -11,6 +12,7 @@ AboutWindow::AboutWindow(QWidget *owner)
       ui(std::make_unique<Ui::AboutWindow>())
 {
     ui->setupUi(this);
+    ui->lblVersion->setText(QStringLiteral("v" ORVANE_VERSION_SHOWN));
     fitCaptions(this);
     setFixedSize(size());
     setWindowIcon(QIcon());

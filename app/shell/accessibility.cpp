@@ -1,6 +1,6 @@
-#include "accessibility.h"
+#include "shell/accessibility.h"
 
-#include "glyphbutton.h"
+#include "shell/glyphbutton.h"
 
 #include <QAccessibleWidget>
 #include <QVariant>

@@ -1,17 +1,33 @@
-#include "appwindows.h"
+#include "shell/appwindows.h"
 
-#include "aboutwindow.h"
-#include "burninwindow.h"
-#include "mainwindow.h"
+#include "benchmark/burninwindow.h"
+#include "submit/submitwindow.h"
 
 #include <QCoreApplication>
-#include <QPushButton>
 #include <QScreen>
 
 AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
-    : m_main(std::make_unique<MainWindow>(*this, kernels, probe))
+    : m_main(std::make_unique<MainWindow>()), m_frame(*m_main), m_host(*m_main, probe),
+      m_runView(
+          *m_main, m_frame, m_host, [this] { return burnIn(); }, [this] { return submit(); }),
+      m_run(m_runView, kernels), m_chart([this](int entry, bool visible) {
+          m_main->setReferenceEntryVisible(entry, visible);
+      }),
+      m_results(*m_main, [this] { return m_run.barWidthText(); })
 {
     m_main->setObjectName(QStringLiteral("form1"));
+    MainWindow *main = m_main.get();
+    connect(main, &MainWindow::benchmarkClicked, this, [this] { m_run.click(); });
+    connect(main, &MainWindow::burnInClicked, this, &AppWindows::showBurnIn);
+    connect(main, &MainWindow::aboutClicked, this, &AppWindows::showAbout);
+    connect(main, &MainWindow::submitClicked, this, &AppWindows::showSubmit);
+    connect(main, &MainWindow::nextComparisonClicked, this, [this] { m_chart.next(); });
+    connect(main, &MainWindow::loadClicked, this, [this] { m_results.load(); });
+    connect(main, &MainWindow::saveClicked, this, [this] { m_results.save(); });
+    connect(main, &MainWindow::closeRequested, this, &AppWindows::closeAll);
+
+    m_host.load();
+    m_chart.reset();
 }
 
 AppWindows::~AppWindows()
@@ -32,11 +48,16 @@ BurnInWindow *AppWindows::burnIn()
         // Go! presses the main window's Benchmark button and waits for its handler.
         m_burnIn = new BurnInWindow([this] {
             if (m_main && !m_main->isClosed())
-                m_main->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+                m_main->pressBenchmark();
         });
         m_burnIn->setObjectName(QStringLiteral("Form2"));
         m_burnIn->setAttribute(Qt::WA_QuitOnClose, false);
     }
+    return m_burnIn;
+}
+
+BurnInWindow *AppWindows::existingBurnIn() const
+{
     return m_burnIn;
 }
 
@@ -62,8 +83,13 @@ SubmitWindow *AppWindows::submit()
 {
     if (!m_submit) {
         m_submit =
-            new SubmitWindow(m_main.get(), [this] { return m_main->text(Field::txtTotal2); });
+            new SubmitWindow(m_main.get(), [this] { return m_main->text(Field::OverallTotal); });
     }
+    return m_submit;
+}
+
+SubmitWindow *AppWindows::existingSubmit() const
+{
     return m_submit;
 }
 
@@ -72,16 +98,13 @@ void AppWindows::showSubmit()
     submit()->showModal();
 }
 
-void AppWindows::setSubmissionScore(const QString &score)
-{
-    submit()->setScore(score);
-}
-
 void AppWindows::closeAll()
 {
     if (m_closing)
         return;
     m_closing = true;
+    m_frame.setEnabled(false);
+    m_host.setRefreshEnabled(false);
     m_main->close();
     if (BurnInWindow *window = m_burnIn) {
         m_burnIn = nullptr;

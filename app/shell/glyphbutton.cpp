@@ -1,4 +1,4 @@
-#include "glyphbutton.h"
+#include "shell/glyphbutton.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,33 +1,79 @@
-#include "mainwindow.h"
+#include "shell/mainwindow.h"
 
-#include "appwindows.h"
-#include "burninwindow.h"
-#include "captionfit.h"
-#include "glyphbutton.h"
-#include "messages.h"
-#include "numbertext.h"
-#include "resultsfile.h"
-#include "systemprobe.h"
-#include "timetext.h"
+#include "core/numbertext.h"
+#include "core/units.h"
+#include "core/version.h"
+#include "shell/glyphbutton.h"
 #include "ui_mainwindow.h"
-#include "units.h"
-#include "windowdrag.h"
+#include "widgets/captionfit.h"
+#include "widgets/messagebox.h"
+#include "widgets/windowborder.h"
+#include "widgets/windowdrag.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
-#include <QPainter>
 #include <QScreen>
-#include <QTimer>
 #include <QWindow>
 
-MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>()),
-      m_windows(windows), m_probe(probe), m_run(*this, kernels),
-      m_chart([this](int entry, bool visible) { setReferenceEntryVisible(entry, visible); })
+// Where the logic's names meet the form's controls: every control the run, the probe and the
+// chart reach is named here and nowhere else.
+void MainWindow::mapControls()
+{
+    const auto field = [this](Field f) -> QWidget *& {
+        return m_fields[static_cast<int>(f)];
+    };
+    field(Field::AdditionSeconds) = ui->txt1;
+    field(Field::SubtractionSeconds) = ui->txt2;
+    field(Field::MultiplicationSeconds) = ui->txt3;
+    field(Field::DivisionSeconds) = ui->txt4;
+    field(Field::PrimeSeconds) = ui->txt5;
+    field(Field::PrimeResult) = ui->txt6;
+    field(Field::PiSeconds) = ui->txt7;
+    field(Field::PiResult) = ui->Text1;
+    field(Field::PowerSeconds) = ui->txt8;
+    field(Field::PowerResult) = ui->Text2;
+    field(Field::SimpleTotal) = ui->txtTotal;
+    field(Field::OverallTotal) = ui->txtTotal2;
+    field(Field::ComplexTotal) = ui->txtcomptotal;
+
+    const auto host = [this](ProbeField f) -> QLineEdit *& {
+        return m_hostFields[static_cast<int>(f)];
+    };
+    host(ProbeField::ProcessorName) = ui->Text3;
+    host(ProbeField::OperatingSystem) = ui->Text5;
+    host(ProbeField::Memory) = ui->Text4;
+    host(ProbeField::ClockSpeed) = ui->txt2k;
+    host(ProbeField::ProcessorCount) = ui->txtproc2;
+
+    // Each reference machine: its name, its time and its bar, in ascending time.
+    m_referenceEntries = {{{ui->lblCOMP1, ui->lblCOMPs1, ui->shapeCOMP1},
+                           {ui->lblCOMP3, ui->lblCOMPs3, ui->ShapeCOMP3},
+                           {ui->lblCOMP2, ui->lblCOMPs2, ui->ShapeCOMP2},
+                           {ui->lblcompb, ui->lblcomp1b, ui->shapecompb},
+                           {ui->lblCOMP4, ui->lblCOMPs4, ui->ShapeCOMP4},
+                           {ui->lblCOMPa, ui->lblcomp1a, ui->Shapecompa},
+                           {ui->lblCOMP5, ui->lblCOMPs5, ui->shapeCOMP5},
+                           {ui->lblCOMP6, ui->lblCOMPs6, ui->ShapeCOMP6},
+                           {ui->lblcomp7, ui->lblcomps7, ui->ShapeCOMP7}}};
+
+    connect(ui->Command1, &QPushButton::clicked, this, &MainWindow::benchmarkClicked);
+    connect(ui->Command7, &QPushButton::clicked, this, &MainWindow::burnInClicked);
+    connect(ui->cmdAbout, &QPushButton::clicked, this, &MainWindow::aboutClicked);
+    connect(ui->Command6, &QPushButton::clicked, this, &MainWindow::submitClicked);
+    connect(ui->Command2, &QPushButton::clicked, this, &MainWindow::nextComparisonClicked);
+    connect(ui->Command3, &QPushButton::clicked, this, &MainWindow::loadClicked);
+    connect(ui->Command4, &QPushButton::clicked, this, &MainWindow::saveClicked);
+    connect(ui->lblMinimize, &GlyphButton::clicked, this, &MainWindow::minimise);
+    connect(ui->lbX, &GlyphButton::clicked, this, &MainWindow::closeRequested);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
+    ui->lblBeta->setText(QStringLiteral("v" ORVANE_VERSION_SHOWN));
     fitCaptions(this);
+    mapControls();
     setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(CollapsedHeightTwips));
     ui->txtio->setText(QDir::home().filePath(QStringLiteral("mycomp.dat")));
 
@@ -38,8 +84,6 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
         m_drag->addHandle(handle);
     m_drag->addMoveSource(this);
     m_drag->addMoveSource(ui->client);
-    connect(ui->lblMinimize, &GlyphButton::clicked, this, &MainWindow::minimise);
-    connect(ui->lbX, &GlyphButton::clicked, this, [this] { m_windows.closeAll(); });
 
     // Until the window grows, what lies below its collapsed edge is out of sight: hidden, it is
     // also out of the keyboard's reach and not reported as showing to assistive technology.
@@ -51,48 +95,12 @@ MainWindow::MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &pro
     }
     setBelowCollapsedEdgeShown(false);
 
-    m_checkUP = new QTimer(this);
-    m_checkUP->setObjectName(QStringLiteral("checkUP"));
-    m_checkUP->setInterval(100);
-    connect(m_checkUP, &QTimer::timeout, this, &MainWindow::keepFrame);
-    m_checkUP->start();
-
-    m_timer1 = new QTimer(this);
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(2000);
-    connect(m_timer1, &QTimer::timeout, this,
-            [this] { ui->txt2k->setText(m_probe.refreshSpeed()); });
-
-    connect(ui->Command1, &QPushButton::clicked, this, [this] { m_run.click(); });
-    connect(ui->Command7, &QPushButton::clicked, this, [this] { m_windows.showBurnIn(); });
-    connect(ui->cmdAbout, &QPushButton::clicked, this, [this] { m_windows.showAbout(); });
-    connect(ui->Command6, &QPushButton::clicked, this, [this] { m_windows.showSubmit(); });
-    connect(ui->Command2, &QPushButton::clicked, this, [this] { m_chart.next(); });
-    connect(ui->Command3, &QPushButton::clicked, this, &MainWindow::loadResult);
-    connect(ui->Command4, &QPushButton::clicked, this, &MainWindow::saveResult);
-
-    load();
+    // Nothing to submit and no own bar before the first complete run.
+    ui->Command6->setEnabled(false);
+    ui->Shape1->setVisible(false);
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::load()
-{
-    ui->Command6->setEnabled(false);
-    m_timer1->start();
-    QCoreApplication::processEvents();
-    const ProbeResult host = m_probe.startUp();
-    ui->txt2k->setText(host.txt2k);
-    m_chart.reset();
-    ui->Shape1->setVisible(false);
-    ui->Text5->setText(host.Text5);
-    ui->Text4->setText(host.Text4);
-    ui->Text3->setText(host.Text3);
-    ui->txtproc2->setText(host.txtproc2);
-    // Long names start at their beginning, not scrolled to their end.
-    for (QLineEdit *field : {ui->Text3, ui->Text5, ui->Text4, ui->txt2k, ui->txtproc2})
-        field->setCursorPosition(0);
-}
 
 void MainWindow::centreOnScreen()
 {
@@ -102,7 +110,7 @@ void MainWindow::centreOnScreen()
     }
 }
 
-void MainWindow::keepFrame()
+void MainWindow::keepFrame(bool expanded)
 {
     if (isMinimized())
         return;
@@ -110,7 +118,20 @@ void MainWindow::keepFrame()
     if (!windowTitle().isEmpty())
         setWindowTitle(QString());
     setFixedSize(twipsToPixels(WidthTwips),
-                 twipsToPixels(m_windowExpanded ? ExpandedHeightTwips : CollapsedHeightTwips));
+                 twipsToPixels(expanded ? ExpandedHeightTwips : CollapsedHeightTwips));
+}
+
+void MainWindow::expand()
+{
+    setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(ExpandedHeightTwips));
+    // The window grows downwards; where its lower edge would leave the screen it moves up just
+    // enough. It is not hidden and shown again to take the new size: the window manager takes
+    // it as it is, and on X11 a window once minimised would be mapped minimised again (Qt
+    // leaves its hints asking for that).
+    if (const QScreen *screen = this->screen())
+        move(keptWithin(QRect(pos(), size()), screen->availableGeometry()));
+    setBelowCollapsedEdgeShown(true);
+    setWindowTitle(QString());
 }
 
 void MainWindow::minimise()
@@ -142,20 +163,15 @@ void MainWindow::nameTaskbarEntry()
 
 void MainWindow::paintEvent(QPaintEvent *)
 {
-    // The one-pixel border the window manager does not draw for a frameless window.
-    QPainter p(this);
-    p.setPen(QColor(64, 64, 64));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    paintWindowBorder(this);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_closed = true;
-    m_checkUP->stop();
-    m_timer1->stop();
     event->accept();
     // Closing from the desktop ends the program as the close glyph does.
-    m_windows.closeAll();
+    emit closeRequested();
 }
 
 void MainWindow::setBelowCollapsedEdgeShown(bool shown)
@@ -164,63 +180,10 @@ void MainWindow::setBelowCollapsedEdgeShown(bool shown)
         part->setVisible(shown);
 }
 
-void MainWindow::saveResult()
+void MainWindow::pressBenchmark()
 {
-    if (ui->txtname->text().isEmpty())
-        ui->txtname->setText(QStringLiteral("Default"));
-    const QString path = ui->txtio->text();
-    if (path.isEmpty()) {
-        showMessage(this, QStringLiteral("file not specified"));
-        return;
-    }
-    const auto saved = ResultsFile::save(path, ui->txtname->text(), m_run.barWidthText());
-    if (!saved.ok)
-        showMessage(this, QStringLiteral("The result could not be saved to ") + path +
-                              QStringLiteral(":\n") + saved.error);
+    ui->Command1->click();
 }
-
-void MainWindow::loadResult()
-{
-    const QString path = ui->txtio->text();
-    if (path.isEmpty()) {
-        showMessage(this, QStringLiteral("file not specified"));
-        return;
-    }
-    const ResultsFile::Fields fields = ResultsFile::load(path);
-    if (fields.count >= 1)
-        m_loadedTitle = fields.title;
-    if (fields.count < 2)
-        return;
-    m_loadedWidth = fields.width;
-
-    const auto width = readNumber(m_loadedWidth);
-    if (!width || *width < 0.0)
-        return;
-    ui->Shape2->resize(qMax(1, twipsToPixels(static_cast<float>(*width))), ui->Shape2->height());
-    ui->lblcustom->setText(m_loadedTitle);
-    ui->Shape2->setVisible(true);
-    ui->lblload->setText(doubleText(*width / 20.0));
-    const float left = static_cast<float>(*width + 2400.0 + 50.0);
-    ui->lblload->move(twipsToPixels(left), ui->lblload->y());
-}
-
-void MainWindow::setReferenceEntryVisible(int entry, bool visible)
-{
-    static const char *const entries[ComparisonChart::Entries][3] = {
-        {"lblCOMP1", "lblCOMPs1", "shapeCOMP1"}, {"lblCOMP3", "lblCOMPs3", "ShapeCOMP3"},
-        {"lblCOMP2", "lblCOMPs2", "ShapeCOMP2"}, {"lblcompb", "lblcomp1b", "shapecompb"},
-        {"lblCOMP4", "lblCOMPs4", "ShapeCOMP4"}, {"lblCOMPa", "lblcomp1a", "Shapecompa"},
-        {"lblCOMP5", "lblCOMPs5", "shapeCOMP5"}, {"lblCOMP6", "lblCOMPs6", "ShapeCOMP6"},
-        {"lblcomp7", "lblcomps7", "ShapeCOMP7"}};
-    if (entry < 1 || entry > ComparisonChart::Entries)
-        return;
-    for (const char *name : entries[entry - 1]) {
-        if (auto *w = ui->frResults->findChild<QWidget *>(QLatin1String(name)))
-            w->setVisible(visible);
-    }
-}
-
-// BenchmarkView -------------------------------------------------------------------------------
 
 QString MainWindow::benchmarkCaption() const
 {
@@ -237,6 +200,11 @@ void MainWindow::setBenchmarkEnabled(bool enabled)
     ui->Command1->setEnabled(enabled);
 }
 
+void MainWindow::setSubmitEnabled(bool enabled)
+{
+    ui->Command6->setEnabled(enabled);
+}
+
 void MainWindow::setStatus(const QString &caption)
 {
     ui->lblstatus->setText(caption);
@@ -244,113 +212,43 @@ void MainWindow::setStatus(const QString &caption)
 
 QString MainWindow::text(Field field) const
 {
-    switch (field) {
-    case Field::txt1:
-        return ui->txt1->text();
-    case Field::txt2:
-        return ui->txt2->text();
-    case Field::txt3:
-        return ui->txt3->text();
-    case Field::txt4:
-        return ui->txt4->text();
-    case Field::txt5:
-        return ui->txt5->text();
-    case Field::txt6:
-        return ui->txt6->text();
-    case Field::txt7:
-        return ui->txt7->text();
-    case Field::txt8:
-        return ui->txt8->text();
-    case Field::Text1:
-        return ui->Text1->text();
-    case Field::Text2:
-        return ui->Text2->toPlainText();
-    case Field::txtTotal:
-        return ui->txtTotal->text();
-    case Field::txtTotal2:
-        return ui->txtTotal2->text();
-    case Field::txtcomptotal:
-        return ui->txtcomptotal->text();
-    }
-    return {};
+    QWidget *control = m_fields[static_cast<int>(field)];
+    if (auto *line = qobject_cast<QLineEdit *>(control))
+        return line->text();
+    return static_cast<QPlainTextEdit *>(control)->toPlainText();
 }
 
 void MainWindow::setText(Field field, const QString &text)
 {
-    QLineEdit *edit = nullptr;
-    switch (field) {
-    case Field::txt1:
-        edit = ui->txt1;
-        break;
-    case Field::txt2:
-        edit = ui->txt2;
-        break;
-    case Field::txt3:
-        edit = ui->txt3;
-        break;
-    case Field::txt4:
-        edit = ui->txt4;
-        break;
-    case Field::txt5:
-        edit = ui->txt5;
-        break;
-    case Field::txt6:
-        edit = ui->txt6;
-        break;
-    case Field::txt7:
-        edit = ui->txt7;
-        break;
-    case Field::txt8:
-        edit = ui->txt8;
-        break;
-    case Field::Text1:
-        edit = ui->Text1;
-        break;
-    case Field::Text2:
-        ui->Text2->setPlainText(text);
-        return;
-    case Field::txtTotal:
-        edit = ui->txtTotal;
-        break;
-    case Field::txtTotal2:
-        edit = ui->txtTotal2;
-        break;
-    case Field::txtcomptotal:
-        edit = ui->txtcomptotal;
-        break;
+    QWidget *control = m_fields[static_cast<int>(field)];
+    if (auto *line = qobject_cast<QLineEdit *>(control)) {
+        line->setText(text);
+        line->setCursorPosition(0);
+    } else {
+        static_cast<QPlainTextEdit *>(control)->setPlainText(text);
     }
-    edit->setText(text);
-    edit->setCursorPosition(0);
 }
 
-void MainWindow::setSpeedTimerEnabled(bool enabled)
+void MainWindow::showHost(const ProbeResult &host)
 {
-    if (enabled)
-        m_timer1->start();
-    else
-        m_timer1->stop();
+    for (int f = 0; f < ProbeFieldCount; ++f)
+        setHostText(static_cast<ProbeField>(f), host.texts[f]);
 }
 
-void MainWindow::setFrameKeeperEnabled(bool enabled)
+void MainWindow::setHostText(ProbeField field, const QString &text)
 {
-    if (enabled)
-        m_checkUP->start();
-    else
-        m_checkUP->stop();
+    QLineEdit *line = m_hostFields[static_cast<int>(field)];
+    line->setText(text);
+    // Long names start at their beginning, not scrolled to their end.
+    line->setCursorPosition(0);
 }
 
-void MainWindow::expandWindow()
+void MainWindow::setReferenceEntryVisible(int entry, bool visible)
 {
-    setFixedSize(twipsToPixels(WidthTwips), twipsToPixels(ExpandedHeightTwips));
-    m_windowExpanded = true;
-    // The window grows downwards; where its lower edge would leave the screen it moves up just
-    // enough. It is not hidden and shown again to take the new size: the window manager takes
-    // it as it is, and on X11 a window once minimised would be mapped minimised again (Qt
-    // leaves its hints asking for that).
-    if (const QScreen *screen = this->screen())
-        move(keptWithin(QRect(pos(), size()), screen->availableGeometry()));
-    setBelowCollapsedEdgeShown(true);
-    setWindowTitle(QString());
+    if (entry < 1 || entry > ComparisonChart::Entries)
+        return;
+    for (QWidget *part : m_referenceEntries[entry - 1])
+        part->setVisible(visible);
 }
 
 void MainWindow::setOwnBarWidth(float twips)
@@ -368,47 +266,31 @@ void MainWindow::showOwnResult()
     ui->lblNA->setVisible(false);
 }
 
-void MainWindow::setSubmitEnabled(bool enabled)
+QString MainWindow::resultsPath() const
 {
-    ui->Command6->setEnabled(enabled);
+    return ui->txtio->text();
 }
 
-QString MainWindow::cycleCountText()
+QString MainWindow::resultTitle() const
 {
-    return m_windows.burnIn()->cycleCountText();
+    return ui->txtname->text();
 }
 
-QString MainWindow::logText()
+void MainWindow::setResultTitle(const QString &title)
 {
-    return m_windows.burnIn()->logText();
+    ui->txtname->setText(title);
 }
 
-void MainWindow::setLogText(const QString &text)
+void MainWindow::showLoadedResult(const LoadedResult &result)
 {
-    m_windows.burnIn()->setLogText(text);
+    ui->Shape2->resize(qMax(1, twipsToPixels(result.barTwips)), ui->Shape2->height());
+    ui->lblcustom->setText(result.title);
+    ui->Shape2->setVisible(true);
+    ui->lblload->setText(result.figure);
+    ui->lblload->move(twipsToPixels(result.figureLeftTwips), ui->lblload->y());
 }
 
-void MainWindow::setSubmissionScore(const QString &score)
+void MainWindow::showResultsMessage(const QString &text)
 {
-    m_windows.setSubmissionScore(score);
-}
-
-void MainWindow::letEventsRun()
-{
-    QCoreApplication::processEvents();
-}
-
-QString MainWindow::currentTimeText() const
-{
-    return timeText(m_clock());
-}
-
-void MainWindow::showInvalidCount()
-{
-    showMessage(this, QStringLiteral("Invalid value"));
-}
-
-void MainWindow::showLibraryFailure(const QString &message)
-{
-    showMessage(this, message, appTitle(), MessageIcon::Critical);
+    showMessage(this, text);
 }

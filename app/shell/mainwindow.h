@@ -2,32 +2,28 @@
 // chrome (a logo strip to drag it by, a minimise and a close glyph) and shows the host's system
 // information, the result fields of a benchmark run and the comparison chart.
 //
-// The window is the benchmark run's view: the run reaches the fields, the timers, the burn-in
-// and the submission windows only through the BenchmarkView calls implemented here. The frame
-// keeper (checkUP, every 100 ms) holds the window at its collapsed or, once a run has started,
-// its expanded size.
+// The window is a view: it shows what it is given and says which button was pressed. The logic
+// names what it shows by meaning (Field, ProbeField, a reference entry's number); the table in
+// mainwindow.cpp maps those names to the form's controls, and no other file names them.
 #pragma once
 
-#include "benchmarkrun.h"
-#include "benchmarkview.h"
-#include "comparisonchart.h"
+#include "benchmark/benchmarkview.h"
+#include "benchmark/comparisonchart.h"
+#include "results/resultscontroller.h"
+#include "sysinfo/systemprobe.h"
 
 #include <QWidget>
 
-#include <QTime>
-
-#include <functional>
+#include <array>
 #include <memory>
 
 namespace Ui {
 class MainWindow;
 }
-class AppWindows;
-class SystemProbe;
-class QTimer;
+class QLineEdit;
 class WindowDrag;
 
-class MainWindow : public QWidget, public BenchmarkView
+class MainWindow : public QWidget, public ResultsView
 {
     Q_OBJECT
 
@@ -36,55 +32,58 @@ public:
     static constexpr int CollapsedHeightTwips = 2220;
     static constexpr int ExpandedHeightTwips = 8700;
 
-    MainWindow(AppWindows &windows, KernelSet &kernels, SystemProbe &probe,
-               QWidget *parent = nullptr);
+    explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    BenchmarkRun &run() { return m_run; }
-    ComparisonChart &chart() { return m_chart; }
-    bool windowExpanded() const { return m_windowExpanded; }
     WindowDrag &drag() { return *m_drag; }
-    QTimer *checkUP() const { return m_checkUP; }
-    QTimer *Timer1() const { return m_timer1; }
-
-    // The hidden Load / Save frame's two operations.
-    void saveResult();
-    void loadResult();
-    const QString &loadedTitle() const { return m_loadedTitle; }
-    const QString &loadedWidth() const { return m_loadedWidth; }
-
-    // What the run log takes as the time of day; the real clock unless set.
-    void setClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
-
-    void keepFrame();
-    void minimise();
-    void centreOnScreen();
+    bool isClosed() const { return m_closed; }
 
     // What a taskbar shows for the window while its caption is empty.
     static QString taskbarName() { return QStringLiteral("CPU Orvane"); }
+    void minimise();
+    void centreOnScreen();
+    // Puts back the collapsed or expanded size and clears a caption someone set; nothing while
+    // minimised.
+    void keepFrame(bool expanded);
+    // Grows the window to its expanded height, keeping it on the screen, and shows what lies
+    // below the collapsed edge.
+    void expand();
 
-    // BenchmarkView
-    QString benchmarkCaption() const override;
-    void setBenchmarkCaption(const QString &caption) override;
-    void setBenchmarkEnabled(bool enabled) override;
-    void setStatus(const QString &caption) override;
-    QString text(Field field) const override;
-    void setText(Field field, const QString &text) override;
-    void setSpeedTimerEnabled(bool enabled) override;
-    void setFrameKeeperEnabled(bool enabled) override;
-    void expandWindow() override;
-    void setOwnBarWidth(float twips) override;
-    void showOwnResult() override;
-    void setSubmitEnabled(bool enabled) override;
-    QString cycleCountText() override;
-    QString logText() override;
-    void setLogText(const QString &text) override;
-    void setSubmissionScore(const QString &score) override;
-    void letEventsRun() override;
-    bool isClosed() const override { return m_closed; }
-    QString currentTimeText() const override;
-    void showInvalidCount() override;
-    void showLibraryFailure(const QString &message) override;
+    // Presses the Benchmark button, as a click would; returns when its handler has finished.
+    void pressBenchmark();
+    QString benchmarkCaption() const;
+    void setBenchmarkCaption(const QString &caption);
+    void setBenchmarkEnabled(bool enabled);
+    void setSubmitEnabled(bool enabled);
+    void setStatus(const QString &caption);
+
+    QString text(Field field) const;
+    void setText(Field field, const QString &text);
+    void showHost(const ProbeResult &host);
+    void setHostText(ProbeField field, const QString &text);
+
+    // The comparison chart: reference entries 1 to 9, and the own bar (30 twips a second).
+    void setReferenceEntryVisible(int entry, bool visible);
+    void setOwnBarWidth(float twips);
+    void showOwnResult();
+
+    // ResultsView
+    QString resultsPath() const override;
+    QString resultTitle() const override;
+    void setResultTitle(const QString &title) override;
+    void showLoadedResult(const LoadedResult &result) override;
+    void showResultsMessage(const QString &text) override;
+
+signals:
+    void benchmarkClicked();
+    void burnInClicked();
+    void aboutClicked();
+    void submitClicked();
+    void nextComparisonClicked();
+    void loadClicked();
+    void saveClicked();
+    // The close glyph, or the desktop closing the window: the program ends.
+    void closeRequested();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -93,25 +92,15 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void load();
+    void mapControls();
     void nameTaskbarEntry();
     void setBelowCollapsedEdgeShown(bool shown);
-    void setReferenceEntryVisible(int entry, bool visible);
 
     std::unique_ptr<Ui::MainWindow> ui;
-    AppWindows &m_windows;
-    SystemProbe &m_probe;
-    BenchmarkRun m_run;
-    ComparisonChart m_chart;
+    std::array<QWidget *, FieldCount> m_fields{};
+    std::array<QLineEdit *, ProbeFieldCount> m_hostFields{};
+    std::array<std::array<QWidget *, 3>, ComparisonChart::Entries> m_referenceEntries{};
     WindowDrag *m_drag = nullptr;
-    QTimer *m_checkUP = nullptr;
-    QTimer *m_timer1 = nullptr;
-    QString m_loadedTitle;
-    QString m_loadedWidth;
     QList<QWidget *> m_belowCollapsedEdge;
-    std::function<QTime()> m_clock = [] {
-        return QTime::currentTime();
-    };
-    bool m_windowExpanded = false;
     bool m_closed = false;
 };

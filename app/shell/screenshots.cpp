@@ -2,15 +2,13 @@
 // The windows show a host with fixed facts and a run over kernels with fixed times at a fixed
 // time of day, so the pictures depend neither on the machine that makes them nor on the hour.
 // Usage: orvane-screenshots <folder>
-#include "aboutwindow.h"
-#include "appwindows.h"
-#include "burninwindow.h"
-#include "kernelset.h"
-#include "mainwindow.h"
-#include "messages.h"
-#include "registry.h"
-#include "shell.h"
-#include "systemprobe.h"
+#include "benchmark/burninwindow.h"
+#include "benchmark/kernelset.h"
+#include "shell/aboutwindow.h"
+#include "shell/program.h"
+#include "sysinfo/registry.h"
+#include "sysinfo/systemprobe.h"
+#include "widgets/messagebox.h"
 
 #include <QApplication>
 #include <QDir>
@@ -69,20 +67,20 @@ bool save(QWidget *window, const QDir &folder, const char *name)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    prepareApplication(app);
-    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
-    if (!QDir().mkpath(folder.path()))
-        return 1;
-
     FixedKernels kernels;
     FixedOs os;
     FixedProcessor processor;
     MemoryRegistry registry;
     General general(registry, [](const QString &text) { showMessage(nullptr, text); });
     SystemProbe probe(os, processor, general);
-    AppWindows windows(kernels, probe);
-    windows.mainWindow()->setClock([] { return QTime(14, 30, 5); });
-    windows.start();
+    Program program(app, &kernels, &probe);
+    AppWindows &windows = program.windows();
+    windows.runView().setClock([] { return QTime(14, 30, 5); });
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    if (!QDir().mkpath(folder.path()))
+        return 1;
+
+    program.start();
     QApplication::processEvents();
     bool ok = save(windows.mainWindow(), folder, "main-collapsed.png");
 

@@ -1,4 +1,4 @@
-#include "scoresocket.h"
+#include "submit/scoresocket.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
-#include "submissionclient.h"
+#include "submit/submissionclient.h"
 
-#include "blanks.h"
+#include "core/blanks.h"
 
 #include <QDeadlineTimer>
 #include <QScopeGuard>
@@ -80,12 +80,13 @@ void SubmissionClient::processResults()
     m_socket.connectToServer();
     m_view.letEventsRun();
     const QByteArray message =
-        (m_view.score() + QStringLiteral("           By ") + m_view.nickname()).toLocal8Bit();
+        (m_view.score() + QLatin1String(ScoreProtocol::Separator) + m_view.nickname())
+            .toLocal8Bit();
     m_view.letEventsRun();
 
     // A server farther away than this machine needs a moment to accept; wait for it, briefly.
     const bool sent = waitForConnection() && m_socket.send(message) &&
-                      (m_view.letEventsRun(), m_socket.send(QByteArrayLiteral("data")));
+                      (m_view.letEventsRun(), m_socket.send(QByteArray(ScoreProtocol::EndMarker)));
     // Closed while it was on its way: the submission ends quietly, the thank-you said.
     if (m_cancelled)
         return;

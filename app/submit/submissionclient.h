@@ -2,12 +2,12 @@
 // the nickname, shows whatever the server answers, reconnects once after a socket error and
 // closes a connection left idle.
 //
-// On the wire the whole exchange is the score text, eleven blanks, "By ", the nickname and then
-// "data", in two sends with nothing around them.
+// What goes on the wire is core/scoreprotocol.h's submission.
 #pragma once
 
-#include "messages.h"
-#include "scoresocket.h"
+#include "core/messages.h"
+#include "core/scoreprotocol.h"
+#include "submit/scoresocket.h"
 
 #include <QObject>
 #include <QTimer>
@@ -16,14 +16,16 @@ class SubmitView
 {
 public:
     virtual ~SubmitView() = default;
-    virtual QString nickname() const = 0; // Text7
+    virtual QString nickname() const = 0;
     virtual void setNickname(const QString &text) = 0;
     virtual void focusNickname() = 0;
-    virtual QString serverAddress() const = 0;        // txtIP
-    virtual QString serverPort() const = 0;           // txtPort
-    virtual QString score() const = 0;                // Text6
-    virtual void setReply(const QString &text) = 0;   // Text3
-    virtual void setProcessEnabled(bool enabled) = 0; // cmdProcessScore
+    virtual QString serverAddress() const = 0;
+    virtual QString serverPort() const = 0;
+    virtual QString score() const = 0;
+    // The server's reply, shown as it stands.
+    virtual void setReply(const QString &text) = 0;
+    // The Process Results button.
+    virtual void setProcessEnabled(bool enabled) = 0;
     virtual void showMessage(const QString &text, const QString &title, MessageIcon icon) = 0;
     virtual void letEventsRun() = 0;
     // The send-failure path: the window's controls go and are rebuilt at its next use.
@@ -36,14 +38,12 @@ class SubmissionClient : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int DefaultPort = 1337;
-    static constexpr int ReconnectPort = 1338;
     static constexpr qsizetype ReplyLimit = 64 * 1024;
 
     // tickInterval is the idle timer's period; connectWait bounds the wait for the connection
     // before the first send.
     explicit SubmissionClient(SubmitView &view, int tickInterval = 1000, int connectWait = 5000,
-                              int reconnectPort = ReconnectPort);
+                              int reconnectPort = ScoreProtocol::ReconnectPort);
 
     void processResults();
     void close();

@@ -1,12 +1,13 @@
-#include "submitwindow.h"
+#include "submit/submitwindow.h"
 
-#include "captionfit.h"
 #include "ui_submitwindow.h"
-#include "windowdrag.h"
+#include "widgets/captionfit.h"
+#include "widgets/messagebox.h"
+#include "widgets/windowborder.h"
+#include "widgets/windowdrag.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QPainter>
 #include <QScreen>
 
 SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, int tickInterval,
@@ -143,9 +144,7 @@ void SubmitWindow::hideWindow()
 
 void SubmitWindow::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
-    p.setPen(QColor(64, 64, 64));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    paintWindowBorder(this);
 }
 
 void SubmitWindow::closeEvent(QCloseEvent *event)

@@ -6,7 +6,7 @@
 // state and loads the score again, while the window object (and its idle count) lives on.
 #pragma once
 
-#include "submissionclient.h"
+#include "submit/submissionclient.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -26,7 +26,7 @@ class SubmitWindow : public QWidget, public SubmitView
 public:
     // mainScore gives the main window's total (txtTotal2) for the load step.
     SubmitWindow(QWidget *owner, std::function<QString()> mainScore, int tickInterval = 1000,
-                 int connectWait = 5000, int reconnectPort = SubmissionClient::ReconnectPort);
+                 int connectWait = 5000, int reconnectPort = ScoreProtocol::ReconnectPort);
     ~SubmitWindow() override;
 
     // Builds the controls when they do not exist (first use, or after a failed send).

@@ -1,6 +1,6 @@
-#include "clockspeed.h"
+#include "sysinfo/clockspeed.h"
 
-#include "hostinfo.h"
+#include "sysinfo/hostinfo.h"
 
 #include <QString>
 

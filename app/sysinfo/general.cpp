@@ -1,6 +1,6 @@
-#include "general.h"
+#include "sysinfo/general.h"
 
-#include "blanks.h"
+#include "core/blanks.h"
 
 General::General(RegistryLayer &registry, std::function<void(const QString &)> showFormatMessage)
     : m_registry(registry), m_showFormatMessage(std::move(showFormatMessage))

@@ -7,7 +7,7 @@
 // unknown root the empty text. Nothing is ever written to the registry.
 #pragma once
 
-#include "registry.h"
+#include "sysinfo/registry.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "getcpu.h"
+#include "sysinfo/getcpu.h"
 
-#include "clockspeed.h"
-#include "hostinfo.h"
+#include "sysinfo/clockspeed.h"
+#include "sysinfo/hostinfo.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "hostinfo.h"
+#include "sysinfo/hostinfo.h"
 
 #include <QFile>
 #include <QList>

@@ -1,11 +1,11 @@
 // The real host layers of this machine wired into one system probe.
 #pragma once
 
-#include "general.h"
-#include "getcpu.h"
-#include "hostinfo.h"
-#include "registry.h"
-#include "systemprobe.h"
+#include "sysinfo/general.h"
+#include "sysinfo/getcpu.h"
+#include "sysinfo/hostinfo.h"
+#include "sysinfo/registry.h"
+#include "sysinfo/systemprobe.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "registry.h"
+#include "sysinfo/registry.h"
 
-#include "hostinfo.h"
+#include "sysinfo/hostinfo.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "systemprobe.h"
+#include "sysinfo/systemprobe.h"
 
 const QString SystemProbe::ProcessorKey =
     QStringLiteral("HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0");
@@ -64,7 +64,7 @@ ProbeResult SystemProbe::startUp()
 
     m_speedText = emptyBuffer();
     m_library.GetProcessorRawSpeed(m_speedText.data());
-    r.txt2k = shown(m_speedText);
+    r[ProbeField::ClockSpeed] = shown(m_speedText);
 
     const std::uint32_t processors = m_os.processorCount();
     const OsVersionInfo version = m_os.version();
@@ -81,7 +81,7 @@ ProbeResult SystemProbe::startUp()
             continue;
         if (row.platform != 0 && platformText.toUInt() != row.platform)
             continue;
-        r.Text5 = QLatin1String(row.text) + servicePack;
+        r[ProbeField::OperatingSystem] = QLatin1String(row.text) + servicePack;
         r.osIndex = row.index;
         registryValue = row.registryValue;
     }
@@ -89,24 +89,25 @@ ProbeResult SystemProbe::startUp()
     // naming the processor.
     const QString hostName = m_os.hostSystemName();
     if (r.osIndex == 0 && !hostName.isEmpty()) {
-        r.Text5 = hostName + QLatin1Char(' ') + m_os.kernelRelease();
+        r[ProbeField::OperatingSystem] = hostName + QLatin1Char(' ') + m_os.kernelRelease();
         r.osIndex = HostRow;
         registryValue = "ProcessorNameString";
     }
 
-    r.Text4 = QString::number(megabytes(m_os.totalPhysicalMemory())) + QStringLiteral("MB RAM");
+    r[ProbeField::Memory] =
+        QString::number(megabytes(m_os.totalPhysicalMemory())) + QStringLiteral("MB RAM");
 
     if (r.osIndex >= 1 && r.osIndex <= HostRow) {
-        r.txtproc2 = QString::number(processors);
-        r.Text3 = shown(processorText);
-        if (r.Text3 == QStringLiteral("Unknown"))
-            r.Text3 =
+        r[ProbeField::ProcessorCount] = QString::number(processors);
+        r[ProbeField::ProcessorName] = shown(processorText);
+        if (r[ProbeField::ProcessorName] == QStringLiteral("Unknown"))
+            r[ProbeField::ProcessorName] =
                 shown(m_registry.ReadRegistryValue(ProcessorKey, QLatin1String(registryValue)));
-        if (r.Text3 == QStringLiteral("Error"))
-            r.Text3 = shown(
+        if (r[ProbeField::ProcessorName] == QStringLiteral("Error"))
+            r[ProbeField::ProcessorName] = shown(
                 m_registry.ReadRegistryValue(ProcessorKey, QStringLiteral("VendorIdentifier")));
     }
-    r.txtproc2 += QStringLiteral(" processor(s)");
+    r[ProbeField::ProcessorCount] += QStringLiteral(" processor(s)");
     return r;
 }
 

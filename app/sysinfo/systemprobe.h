@@ -1,5 +1,5 @@
 // The system probe: what the main window learns of the host when it loads, and the clock-speed
-// refresh of every Timer1 tick.
+// refresh it shows every two seconds while no run is going.
 //
 // The start-up step asks the processor library for the name and the clock, the operating system
 // for its version, processor count and memory, and falls back to the registry for the
@@ -9,21 +9,33 @@
 // processor fields as on the NT family.
 #pragma once
 
-#include "general.h"
-#include "getcpu.h"
-#include "hostinfo.h"
+#include "sysinfo/general.h"
+#include "sysinfo/getcpu.h"
+#include "sysinfo/hostinfo.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <array>
+
+// What the probe tells of the host, as texts to show.
+enum class ProbeField
+{
+    ProcessorName,
+    OperatingSystem, // with its service pack
+    Memory,          // physical memory
+    ClockSpeed,
+    ProcessorCount
+};
+inline constexpr int ProbeFieldCount = 5;
+
 struct ProbeResult
 {
-    QString Text3;    // processor name
-    QString Text5;    // operating system and service pack
-    QString Text4;    // physical memory
-    QString txt2k;    // clock speed
-    QString txtproc2; // processor count
+    std::array<QString, ProbeFieldCount> texts;
     short osIndex = 0;
+
+    QString &operator[](ProbeField field) { return texts[static_cast<int>(field)]; }
+    const QString &operator[](ProbeField field) const { return texts[static_cast<int>(field)]; }
 };
 
 class SystemProbe

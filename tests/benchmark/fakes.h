@@ -1,8 +1,8 @@
 // A view that records what the run does to the windows, and kernels with chosen times.
 #pragma once
 
-#include "benchmarkview.h"
-#include "kernelset.h"
+#include "benchmark/benchmarkview.h"
+#include "benchmark/kernelset.h"
 
 #include <QMap>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "benchmarkrun.h"
+#include "benchmark/benchmarkrun.h"
 #include "fakes.h"
 
 #include <QTest>
@@ -51,7 +51,7 @@ void TestBenchmarkRun::firstRunWithTheDefaultCount()
     kernels.seconds = [](Kernel k, int) {
         return k == Kernel::Prime ? 0.041 : 0.264;
     };
-    view.fields[Field::txt6] = QStringLiteral("943253249333191");
+    view.fields[Field::PrimeResult] = QStringLiteral("943253249333191");
     BenchmarkRun run(view, kernels);
 
     run.click();
@@ -59,14 +59,14 @@ void TestBenchmarkRun::firstRunWithTheDefaultCount()
     QCOMPARE(kernels.calls,
              (QVector<Kernel>{Kernel::Addition, Kernel::Subtraction, Kernel::Multiplication,
                               Kernel::Division, Kernel::Prime, Kernel::Pi, Kernel::Power}));
-    QCOMPARE(view.fields[Field::txt1], QStringLiteral("0.264"));
-    QCOMPARE(view.fields[Field::txtTotal], QStringLiteral("1.056"));
-    QCOMPARE(view.fields[Field::txt5], QStringLiteral("0.041"));
-    QCOMPARE(view.fields[Field::txt6], QStringLiteral("104"));
-    QCOMPARE(view.fields[Field::Text1], QStringLiteral("105"));
-    QCOMPARE(view.fields[Field::Text2], QStringLiteral("106"));
-    QCOMPARE(view.fields[Field::txtcomptotal], QStringLiteral("0.569"));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("1.625"));
+    QCOMPARE(view.fields[Field::AdditionSeconds], QStringLiteral("0.264"));
+    QCOMPARE(view.fields[Field::SimpleTotal], QStringLiteral("1.056"));
+    QCOMPARE(view.fields[Field::PrimeSeconds], QStringLiteral("0.041"));
+    QCOMPARE(view.fields[Field::PrimeResult], QStringLiteral("104"));
+    QCOMPARE(view.fields[Field::PiResult], QStringLiteral("105"));
+    QCOMPARE(view.fields[Field::PowerResult], QStringLiteral("106"));
+    QCOMPARE(view.fields[Field::ComplexTotal], QStringLiteral("0.569"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("1.625"));
     QCOMPARE(view.log, QStringLiteral("Burn-In Ready...") + Start +
                            QStringLiteral("Cycle 1 Completed. Time: 1.625 seconds.\r\n"
                                           "Total time to perform 1 cycles: 1.625 seconds.\r\n"
@@ -106,7 +106,7 @@ void TestBenchmarkRun::threeCyclesAverage()
                                              "Cycle 3 Completed. Time: 4 seconds.\r\n"
                                              "Total time to perform 3 cycles: 10 seconds.\r\n"
                                              "Average score: 3.33333333333333 seconds.\r\n")));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("3.3333"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("3.3333"));
     QCOMPARE(view.submissionScore, QStringLiteral("3.3333"));
     QCOMPARE(view.ownBarWidth, 99.999f);
     QCOMPARE(run.barWidthText(), QStringLiteral("99.999"));
@@ -117,8 +117,8 @@ void TestBenchmarkRun::threeCyclesAverage()
 void TestBenchmarkRun::abortDuringTheFirstTest()
 {
     FakeView view;
-    view.fields[Field::txt6] = QStringLiteral("943253249333191");
-    view.fields[Field::txtTotal2] = QStringLiteral("7.5");
+    view.fields[Field::PrimeResult] = QStringLiteral("943253249333191");
+    view.fields[Field::OverallTotal] = QStringLiteral("7.5");
     view.submissionScore = QStringLiteral("7.5");
     FakeKernels kernels;
     BenchmarkRun run(view, kernels);
@@ -137,13 +137,14 @@ void TestBenchmarkRun::abortDuringTheFirstTest()
     QVERIFY(clicked);
     QCOMPARE(kernels.calls.size(), 1);
     QCOMPARE(view.log, QStringLiteral("Burn-In Ready...") + Start + Aborted);
-    QCOMPARE(view.fields[Field::txt1], QStringLiteral("0.25"));
+    QCOMPARE(view.fields[Field::AdditionSeconds], QStringLiteral("0.25"));
     for (const Field f :
-         {Field::txt2, Field::txt3, Field::txt4, Field::txt5, Field::txt7, Field::txt8,
-          Field::Text1, Field::Text2, Field::txtTotal, Field::txtcomptotal})
+         {Field::SubtractionSeconds, Field::MultiplicationSeconds, Field::DivisionSeconds,
+          Field::PrimeSeconds, Field::PiSeconds, Field::PowerSeconds, Field::PiResult,
+          Field::PowerResult, Field::SimpleTotal, Field::ComplexTotal})
         QCOMPARE(view.fields[f], QStringLiteral("0"));
-    QCOMPARE(view.fields[Field::txt6], QStringLiteral("943253249333191"));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("7.5"));
+    QCOMPARE(view.fields[Field::PrimeResult], QStringLiteral("943253249333191"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("7.5"));
     QCOMPARE(view.status, QStringLiteral("\u00BB Benchmark Aborted!"));
     QCOMPARE(view.caption, QStringLiteral("Benchmark"));
     QVERIFY(view.speedTimer && view.frameKeeper);
@@ -197,8 +198,8 @@ void TestBenchmarkRun::abortNoticedAtTheNextCheck()
         if (clicked)
             return;
         const auto calls = kernels.calls.size();
-        const bool here = test == 8 ? calls == 7 && view.fields.contains(Field::txtcomptotal) &&
-                                          !view.fields.contains(Field::txtTotal2)
+        const bool here = test == 8 ? calls == 7 && view.fields.contains(Field::ComplexTotal) &&
+                                          !view.fields.contains(Field::OverallTotal)
                           : beforeKernel ? calls == test - 1 && view.status == captions[test - 1]
                                          : calls == test && view.status == captions[test - 1];
         if (here) {
@@ -223,15 +224,17 @@ void TestBenchmarkRun::totalsFollowTheTextsShown()
     FakeKernels kernels;
     BenchmarkRun run(view, kernels);
     view.onEvents = [&] {
-        if (kernels.calls.size() == 4 && view.fields.value(Field::txt4) == QLatin1String("0.25"))
-            view.fields[Field::txt4] = QStringLiteral("1.5");
-        if (kernels.calls.size() == 7 && view.fields.value(Field::txt7) == QLatin1String("0.25"))
-            view.fields[Field::txt7] = QStringLiteral("2");
+        if (kernels.calls.size() == 4 &&
+            view.fields.value(Field::DivisionSeconds) == QLatin1String("0.25"))
+            view.fields[Field::DivisionSeconds] = QStringLiteral("1.5");
+        if (kernels.calls.size() == 7 &&
+            view.fields.value(Field::PiSeconds) == QLatin1String("0.25"))
+            view.fields[Field::PiSeconds] = QStringLiteral("2");
     };
     run.click();
-    QCOMPARE(view.fields[Field::txtTotal], QStringLiteral("2.25"));
-    QCOMPARE(view.fields[Field::txtcomptotal], QStringLiteral("2.5"));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("4.75"));
+    QCOMPARE(view.fields[Field::SimpleTotal], QStringLiteral("2.25"));
+    QCOMPARE(view.fields[Field::ComplexTotal], QStringLiteral("2.5"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("4.75"));
 }
 
 void TestBenchmarkRun::abortedRunThenAShortOne()
@@ -265,7 +268,7 @@ void TestBenchmarkRun::abortedRunThenAShortOne()
     run.click();
     QVERIFY(view.log.contains(QStringLiteral("Total time to perform 1 cycles: 2.5 seconds.\r\n"
                                              "Average score: 2.5 seconds.\r\n")));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("2.5"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("2.5"));
     QCOMPARE(view.status, QStringLiteral("\u00BB Benchmark Complete."));
 }
 
@@ -286,7 +289,7 @@ void TestBenchmarkRun::abortAfterTheLastPowerTest()
     QVERIFY(clicked);
     QVERIFY(!view.log.contains(QStringLiteral("!!!")));
     QVERIFY(view.log.endsWith(QStringLiteral("Average score: 1.75 seconds.\r\n") + Finished));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("1.75"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("1.75"));
     QVERIFY(view.submitEnabled);
     QVERIFY(view.ownResultShown);
     QCOMPARE(view.status, QStringLiteral("\u00BB Benchmark Aborted!"));
@@ -304,7 +307,7 @@ void TestBenchmarkRun::fractionalCount()
     QCOMPARE(kernels.calls.size(), 14);
     QVERIFY(view.log.contains(QStringLiteral("Total time to perform 2.5 cycles: 3.5 seconds.\r\n"
                                              "Average score: 1.4 seconds.\r\n")));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("1.4"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("1.4"));
 }
 
 void TestBenchmarkRun::countChangedDuringTheRun_data()
@@ -350,7 +353,7 @@ void TestBenchmarkRun::countChangedDuringTheRun()
                                QStringLiteral(" cycles: 5.25 seconds.\r\nAverage score: ") +
                                average + QStringLiteral(" seconds.\r\n")),
              qPrintable(view.log));
-    QCOMPARE(view.fields[Field::txtTotal2], average);
+    QCOMPARE(view.fields[Field::OverallTotal], average);
 }
 
 void TestBenchmarkRun::refusesAnInvalidCount_data()
@@ -427,11 +430,11 @@ void TestBenchmarkRun::commaDecimalSeparator()
     BenchmarkRun run(view, kernels);
     run.click();
 
-    QCOMPARE(view.fields[Field::txt1], QStringLiteral("0,125"));
-    QCOMPARE(view.fields[Field::txtTotal], QStringLiteral("0,5"));
-    QCOMPARE(view.fields[Field::txtcomptotal], QStringLiteral("0,375"));
+    QCOMPARE(view.fields[Field::AdditionSeconds], QStringLiteral("0,125"));
+    QCOMPARE(view.fields[Field::SimpleTotal], QStringLiteral("0,5"));
+    QCOMPARE(view.fields[Field::ComplexTotal], QStringLiteral("0,375"));
     QVERIFY(view.log.contains(QStringLiteral("Total time to perform 1,5 cycles: 0,875 seconds.")));
-    QCOMPARE(view.fields[Field::txtTotal2], QStringLiteral("0,5833"));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("0,5833"));
     QCOMPARE(run.averageText(), QStringLiteral("0,583333333333333"));
 }
 

@@ -1,7 +1,7 @@
-#include "benchmarkrun.h"
+#include "benchmark/benchmarkrun.h"
+#include "benchmark/kernelset.h"
+#include "core/numbertext.h"
 #include "fakes.h"
-#include "kernelset.h"
-#include "numbertext.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,33 +24,34 @@ private slots:
 void TestKalvexLibrary::wholeCycleWithTheRealLibrary()
 {
     FakeView view;
-    view.fields[Field::txt6] = QStringLiteral("943253249333191");
+    view.fields[Field::PrimeResult] = QStringLiteral("943253249333191");
     KalvexLibrary library;
     BenchmarkRun run(view, library);
     run.click();
 
     QVERIFY(library.isLoaded());
     QVERIFY(view.libraryFailures.isEmpty());
-    QCOMPARE(view.fields[Field::txt6], QStringLiteral("30712429"));
-    QCOMPARE(view.fields[Field::Text1], QStringLiteral("3.14159264498239"));
-    QCOMPARE(view.fields[Field::Text2], QStringLiteral("1.04602786369639"));
+    QCOMPARE(view.fields[Field::PrimeResult], QStringLiteral("30712429"));
+    QCOMPARE(view.fields[Field::PiResult], QStringLiteral("3.14159264498239"));
+    QCOMPARE(view.fields[Field::PowerResult], QStringLiteral("1.04602786369639"));
 
     double simple = 0;
-    for (const Field f : {Field::txt1, Field::txt2, Field::txt3, Field::txt4}) {
+    for (const Field f : {Field::AdditionSeconds, Field::SubtractionSeconds,
+                          Field::MultiplicationSeconds, Field::DivisionSeconds}) {
         const auto seconds = readNumber(view.fields[f]);
         QVERIFY2(seconds && *seconds >= 0.0, qPrintable(view.fields[f]));
         simple += *seconds;
     }
-    QCOMPARE(readCurrency(view.fields[Field::txtTotal]),
+    QCOMPARE(readCurrency(view.fields[Field::SimpleTotal]),
              std::optional(Currency::fromDouble(simple)));
-    const double complex = *readNumber(view.fields[Field::txt5]) +
-                           *readNumber(view.fields[Field::txt7]) +
-                           *readNumber(view.fields[Field::txt8]);
-    QCOMPARE(*readNumber(view.fields[Field::txtcomptotal]), complex);
-    const auto overall = readNumber(view.fields[Field::txtTotal2]);
+    const double complex = *readNumber(view.fields[Field::PrimeSeconds]) +
+                           *readNumber(view.fields[Field::PiSeconds]) +
+                           *readNumber(view.fields[Field::PowerSeconds]);
+    QCOMPARE(*readNumber(view.fields[Field::ComplexTotal]), complex);
+    const auto overall = readNumber(view.fields[Field::OverallTotal]);
     QVERIFY(overall && *overall > 0.0);
     QCOMPARE(Currency::fromDouble(*overall), Currency::fromDouble(simple + complex));
-    QVERIFY(view.log.contains(QStringLiteral("Average score: ") + view.fields[Field::txtTotal2] +
+    QVERIFY(view.log.contains(QStringLiteral("Average score: ") + view.fields[Field::OverallTotal] +
                               QStringLiteral(" seconds.")));
     QVERIFY(view.submitEnabled);
 }

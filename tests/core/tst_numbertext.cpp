@@ -1,6 +1,6 @@
-#include "currency.h"
-#include "numbertext.h"
-#include "timetext.h"
+#include "core/currency.h"
+#include "core/numbertext.h"
+#include "core/timetext.h"
 
 #include <QTest>
 

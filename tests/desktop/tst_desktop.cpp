@@ -2,12 +2,12 @@
 // run-on-desktop.sh. What the window manager and the user do from outside (the taskbar's
 // restore, clicks, a resize) goes through the X server with xdotool; what the desktop then
 // shows is read back with xprop and xwininfo, not from Qt.
-#include "appwindows.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "sysinfo/linuxhost.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -145,7 +145,7 @@ void TestDesktop::initTestCase()
 {
     failOnUnexpectedBoxes();
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
@@ -257,14 +257,14 @@ void TestDesktop::frameKeeperUndoesAResizeFromOutside()
         if (size.height() == 580)
             child<QPushButton>("Command1")->click();
         QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), size, 5000);
-        main()->checkUP()->stop();
+        windows->frameKeeper().setEnabled(false);
         main()->setMinimumSize(0, 0);
         main()->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         QCoreApplication::processEvents();
         x11(QStringLiteral("xdotool"), {QStringLiteral("windowsize"), id(main()),
                                         QStringLiteral("800"), QStringLiteral("400")});
         QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), QSize(800, 400), 5000);
-        main()->checkUP()->start();
+        windows->frameKeeper().setEnabled(true);
         QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), size, 5000);
         QCOMPARE(main()->size(), size);
     }

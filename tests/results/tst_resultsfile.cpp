@@ -1,4 +1,4 @@
-#include "resultsfile.h"
+#include "results/resultsfile.h"
 
 #include <QDir>
 #include <QFile>

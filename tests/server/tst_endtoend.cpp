@@ -1,7 +1,7 @@
 #include "helpers.h"
 #include "scoredatabase.h"
 #include "scoreserver.h"
-#include "submitwindow.h"
+#include "submit/submitwindow.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

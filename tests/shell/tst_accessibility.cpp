@@ -1,11 +1,13 @@
 // What assistive technology learns of the windows, read through Qt's accessibility interfaces
 // as a screen reader's bridge reads them.
-#include "appwindows.h"
+#include "benchmark/burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "submit/submitwindow.h"
+#include "sysinfo/linuxhost.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -68,7 +70,7 @@ private:
 void TestAccessibility::initTestCase()
 {
     failOnUnexpectedBoxes();
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 

@@ -1,13 +1,15 @@
 // Captions and fonts of the windows at the screen's scale: CTest runs this program once at 1x and
 // once with QT_SCALE_FACTOR=2, as on a high-density desktop.
-#include "aboutwindow.h"
-#include "appwindows.h"
-#include "captionfit.h"
+#include "benchmark/burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
+#include "shell/aboutwindow.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "submit/submitwindow.h"
+#include "sysinfo/linuxhost.h"
+#include "widgets/captionfit.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -97,7 +99,7 @@ private:
 void TestCaptions::initTestCase()
 {
     failOnUnexpectedBoxes();
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     qInfo("device pixel ratio %g", qApp->primaryScreen()->devicePixelRatio());
 }

@@ -1,9 +1,9 @@
-#include "appwindows.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "sysinfo/linuxhost.h"
 
 #include <QFile>
 #include <QGroupBox>
@@ -113,7 +113,7 @@ private:
 void TestChart::initTestCase()
 {
     failOnUnexpectedBoxes();
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     path = dir.filePath(QStringLiteral("mycomp.dat"));
 }
@@ -144,13 +144,12 @@ void TestChart::referenceTexts()
 
 void TestChart::nextComparisonCycles()
 {
-    MainWindow *w = windows->mainWindow();
-    QCOMPARE(w->chart().comparisonStep, short(0));
+    QCOMPARE(windows->chart().comparisonStep, short(0));
     for (int click = 1; click <= 11; ++click) {
         next();
         const int expected = (click - 1) % 9 + 1;
         QCOMPARE(shownEntries(), QVector<int>{expected});
-        QCOMPARE(w->chart().comparisonStep, short(expected == 9 ? 0 : expected));
+        QCOMPARE(windows->chart().comparisonStep, short(expected == 9 ? 0 : expected));
     }
     // Paging never touches the own or the loaded row.
     QVERIFY(child<QWidget>("Shape1")->isHidden());
@@ -164,14 +163,14 @@ void TestChart::runNeverTouchesTheReferenceRow()
     next();
     runWithOverall(2.0);
     QCOMPARE(shownEntries(), QVector<int>{2});
-    QCOMPARE(windows->mainWindow()->chart().comparisonStep, short(2));
+    QCOMPARE(windows->chart().comparisonStep, short(2));
 }
 
 void TestChart::averageGivesTheOwnBar()
 {
     QVERIFY(child<QWidget>("Shape1")->isHidden());
     runWithOverall(41.2);
-    QCOMPARE(windows->mainWindow()->run().barWidthText(), QStringLiteral("1236"));
+    QCOMPARE(windows->run().barWidthText(), QStringLiteral("1236"));
     QCOMPARE(child<QWidget>("Shape1")->width(), qRound(1236 / 15.0));
     QVERIFY(!child<QWidget>("Shape1")->isHidden());
     QVERIFY(child<QWidget>("lblNA")->isHidden());
@@ -203,7 +202,7 @@ void TestChart::saveThenLoad()
     QCOMPARE(child<QLabel>("lblload")->text(), QStringLiteral("61.8"));
     QCOMPARE(child<QLabel>("lblload")->x(), qRound(3686 / 15.0));
     // A load keeps what a later save writes.
-    QCOMPARE(windows->mainWindow()->run().barWidthText(), QStringLiteral("1236"));
+    QCOMPARE(windows->run().barWidthText(), QStringLiteral("1236"));
 }
 
 void TestChart::saveBeforeAnyRunThenLoad()
@@ -251,8 +250,8 @@ void TestChart::titleWithAComma()
     press("Command4");
     press("Command3");
     // The rest of the title is read as the width, which is no number: the chart stays as it was.
-    QCOMPARE(windows->mainWindow()->loadedTitle(), QStringLiteral("Fast"));
-    QCOMPARE(windows->mainWindow()->loadedWidth(), QStringLiteral(" cheap"));
+    QCOMPARE(windows->results().loadedTitle(), QStringLiteral("Fast"));
+    QCOMPARE(windows->results().loadedWidth(), QStringLiteral(" cheap"));
     QVERIFY(child<QWidget>("Shape2")->isHidden());
 
     child<QLineEdit>("txtname")->setText(QStringLiteral("Box,77"));

@@ -1,11 +1,12 @@
-#include "appwindows.h"
+#include "benchmark/burninwindow.h"
+#include "core/units.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
-#include "units.h"
-#include "windowdrag.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "sysinfo/linuxhost.h"
+#include "widgets/windowdrag.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -61,7 +62,7 @@ private:
 void TestMainWindow::initTestCase()
 {
     failOnUnexpectedBoxes();
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
@@ -87,7 +88,7 @@ void TestMainWindow::initialState()
     QCOMPARE(w->size(), QSize(646, 148));
     QCOMPARE(w->minimumSize(), w->maximumSize());
     QVERIFY(w->windowTitle().isEmpty());
-    QVERIFY(!w->windowExpanded());
+    QVERIFY(!windows->frameKeeper().isExpanded());
     QVERIFY(!child<QPushButton>("Command6")->isEnabled());
     QVERIFY(child<QGroupBox>("frFiles")->isHidden());
     QVERIFY(!child<QGroupBox>("frFiles")->isEnabled());
@@ -103,10 +104,10 @@ void TestMainWindow::initialState()
     QVERIFY(child<QWidget>("Shape1")->isHidden());
     QVERIFY(!child<QLabel>("lblNA")->isHidden());
     QVERIFY(child<QLineEdit>("txt1")->isReadOnly());
-    QVERIFY(w->checkUP()->isActive());
-    QCOMPARE(w->checkUP()->interval(), 100);
-    QVERIFY(w->Timer1()->isActive());
-    QCOMPARE(w->Timer1()->interval(), 2000);
+    QVERIFY(windows->frameKeeper().timer()->isActive());
+    QCOMPARE(windows->frameKeeper().timer()->interval(), 100);
+    QVERIFY(windows->hostFields().timer()->isActive());
+    QCOMPARE(windows->hostFields().timer()->interval(), 2000);
     QVERIFY(!windows->existingBurnIn());
     // Centred on the screen.
     const QRect screen = w->screen()->availableGeometry();
@@ -213,7 +214,7 @@ void TestMainWindow::minimiseAndKeeperRestores()
     QVERIFY(w->isMinimized());
     QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
     // The keeper leaves a minimised window alone, tick after tick.
-    QSignalSpy ticks(w->checkUP(), &QTimer::timeout);
+    QSignalSpy ticks(windows->frameKeeper().timer(), &QTimer::timeout);
     QTRY_VERIFY(ticks.count() >= 2);
     QCOMPARE(w->windowTitle(), QStringLiteral("CPU Orvane"));
 
@@ -243,10 +244,10 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
     const QRect screen = w->screen()->availableGeometry();
     const QPoint start = w->pos();
     clickBenchmark();
-    QVERIFY(w->windowExpanded());
+    QVERIFY(windows->frameKeeper().isExpanded());
     QCOMPARE(w->size(), QSize(646, 580));
     QCOMPARE(w->pos(), QPoint(start.x(), screen.bottom() + 1 - 580));
-    QSignalSpy ticks(w->checkUP(), &QTimer::timeout);
+    QSignalSpy ticks(windows->frameKeeper().timer(), &QTimer::timeout);
     QTRY_VERIFY(ticks.count() >= 2); // the keeper holds it there
     QCOMPARE(w->size(), QSize(646, 580));
 
@@ -262,7 +263,8 @@ void TestMainWindow::expandedAfterARunAndAfterAnAbort()
     ticks.clear();
     QTRY_VERIFY(ticks.count() >= 2);
     QCOMPARE(w->size(), QSize(646, 580));
-    QVERIFY(w->checkUP()->isActive() && w->Timer1()->isActive());
+    QVERIFY(windows->frameKeeper().timer()->isActive() &&
+            windows->hostFields().timer()->isActive());
 }
 
 void TestMainWindow::expandedWindowKeptOnTheScreen_data()
@@ -357,12 +359,11 @@ void TestMainWindow::taskbarEntryNamesTheProgram()
 
 void TestMainWindow::runFillsTheFieldsAndEnablesSubmit()
 {
-    MainWindow *w = windows->mainWindow();
     QStringList statusBeforeKernels;
     kernels->onRun = [&](Kernel, int) {
         statusBeforeKernels << child<QLabel>("lblstatus")->text();
-        QVERIFY(!w->checkUP()->isActive());
-        QVERIFY(!w->Timer1()->isActive());
+        QVERIFY(!windows->frameKeeper().timer()->isActive());
+        QVERIFY(!windows->hostFields().timer()->isActive());
         QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Abort"));
     };
     clickBenchmark();

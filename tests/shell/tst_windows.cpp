@@ -1,11 +1,12 @@
-#include "aboutwindow.h"
-#include "appwindows.h"
-#include "burninwindow.h"
+#include "benchmark/burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
-#include "linuxhost.h"
-#include "mainwindow.h"
-#include "shell.h"
+#include "shell/aboutwindow.h"
+#include "shell/appwindows.h"
+#include "shell/mainwindow.h"
+#include "shell/program.h"
+#include "submit/submitwindow.h"
+#include "sysinfo/linuxhost.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -59,7 +60,7 @@ private:
 void TestWindows::initTestCase()
 {
     failOnUnexpectedBoxes();
-    prepareApplication(*qApp);
+    Program::prepare(*qApp);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
@@ -132,7 +133,7 @@ void TestWindows::goRefusesAnInvalidCount()
     QCOMPARE(answer.seen.count, 2);
     QCOMPARE(answer.seen.text, QStringLiteral("Invalid value"));
     QVERIFY(kernels->calls.isEmpty());
-    QVERIFY(!windows->mainWindow()->windowExpanded());
+    QVERIFY(!windows->frameKeeper().isExpanded());
 }
 
 void TestWindows::goRunsTheCount_data()
@@ -166,7 +167,7 @@ void TestWindows::goRunsTheCount()
     QVERIFY(log.endsWith(QStringLiteral(".\r\n")));
     QVERIFY(log.contains(QStringLiteral("Benchmark finished at ")));
     QTRY_COMPARE(QApplication::activeWindow(), form2);
-    QVERIFY(windows->mainWindow()->windowExpanded());
+    QVERIFY(windows->frameKeeper().isExpanded());
     // The shown log ends where the run left it, scrolled to the last line.
     QVERIFY(in<QPlainTextEdit>(form2, "Text2")->toPlainText().endsWith(QStringLiteral(".\n")));
 }
@@ -225,7 +226,7 @@ void TestWindows::closeGlyphDuringABurnInRun()
     QVERIFY(!windows->existingBurnIn());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(form2.isNull());
-    QVERIFY(!windows->mainWindow()->run().isRunning());
+    QVERIFY(!windows->run().isRunning());
 }
 
 // The program ends by its own quit, not by Qt's rule that it ends with its last shown window,

@@ -1,5 +1,5 @@
 #include "helpers.h"
-#include "submitwindow.h"
+#include "submit/submitwindow.h"
 
 #include <QLabel>
 #include <QLineEdit>

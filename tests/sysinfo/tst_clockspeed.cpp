@@ -1,5 +1,5 @@
-#include "clockspeed.h"
-#include "getcpu.h"
+#include "sysinfo/clockspeed.h"
+#include "sysinfo/getcpu.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "general.h"
+#include "sysinfo/general.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "general.h"
-#include "getcpu.h"
 #include "hostfacts.h"
-#include "hostinfo.h"
-#include "registry.h"
+#include "sysinfo/general.h"
+#include "sysinfo/getcpu.h"
+#include "sysinfo/hostinfo.h"
+#include "sysinfo/registry.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #include "hostfacts.h"
-#include "linuxhost.h"
-#include "systemprobe.h"
+#include "sysinfo/linuxhost.h"
+#include "sysinfo/systemprobe.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -130,15 +130,15 @@ void TestSystemProbe::versionTable()
     f.os.processors = 2;
     const ProbeResult r = f.probe.startUp();
     QCOMPARE(int(r.osIndex), osIndex);
-    QCOMPARE(r.Text5, text5);
-    QCOMPARE(r.Text4, QStringLiteral("129MB RAM"));
-    QCOMPARE(r.txt2k, QStringLiteral("2400 MHz"));
+    QCOMPARE(r[ProbeField::OperatingSystem], text5);
+    QCOMPARE(r[ProbeField::Memory], QStringLiteral("129MB RAM"));
+    QCOMPARE(r[ProbeField::ClockSpeed], QStringLiteral("2400 MHz"));
     if (osIndex) {
-        QCOMPARE(r.Text3, QStringLiteral("Test CPU"));
-        QCOMPARE(r.txtproc2, QStringLiteral("2 processor(s)"));
+        QCOMPARE(r[ProbeField::ProcessorName], QStringLiteral("Test CPU"));
+        QCOMPARE(r[ProbeField::ProcessorCount], QStringLiteral("2 processor(s)"));
     } else {
-        QCOMPARE(r.Text3, QString());
-        QCOMPARE(r.txtproc2, QStringLiteral(" processor(s)"));
+        QCOMPARE(r[ProbeField::ProcessorName], QString());
+        QCOMPARE(r[ProbeField::ProcessorCount], QStringLiteral(" processor(s)"));
     }
     QVERIFY(f.registry.queried.isEmpty());
 }
@@ -160,7 +160,7 @@ void TestSystemProbe::memory()
     QFETCH(QString, text);
     Fixture f;
     f.os.memory = bytes;
-    QCOMPARE(f.probe.startUp().Text4, text);
+    QCOMPARE(f.probe.startUp()[ProbeField::Memory], text);
 }
 
 void TestSystemProbe::processorNameFallback_data()
@@ -221,7 +221,7 @@ void TestSystemProbe::processorNameFallback()
         f.registry.setString(Machine, Cpu, "VendorIdentifier", "GenuineIntel");
     f.registry.setString(Machine, Cpu, "Identifier", "x86 Family 6 Model 8");
 
-    QCOMPARE(f.probe.startUp().Text3, text3);
+    QCOMPARE(f.probe.startUp()[ProbeField::ProcessorName], text3);
     QCOMPARE(f.registry.queried, queried);
 }
 
@@ -231,7 +231,7 @@ void TestSystemProbe::speedRefreshReusesTheBuffer()
 {
     Fixture f;
     f.library.speeds = {QStringLiteral("12345 MHz"), QStringLiteral("99 MHz")};
-    QCOMPARE(f.probe.startUp().txt2k, QStringLiteral("12345 MHz"));
+    QCOMPARE(f.probe.startUp()[ProbeField::ClockSpeed], QStringLiteral("12345 MHz"));
     QCOMPARE(f.probe.refreshSpeed(), QStringLiteral("99 MHz"));
     QCOMPARE(f.library.speedBuffersSeen.size(), 2);
     QCOMPARE(f.library.speedBuffersSeen[0], QByteArray(ProcessorLibrary::BufferSize, '\0'));
@@ -247,15 +247,18 @@ void TestSystemProbe::thisHost()
     QCOMPARE(int(r.osIndex), 7);
     const QString name = hostfacts::prettyName();
     if (!name.isEmpty())
-        QCOMPARE(r.Text5, name + QLatin1Char(' ') + hostfacts::kernelRelease());
-    QCOMPARE(r.Text4, QString::number(hostfacts::memoryBytes() / 1024 / 1024 + 1) +
-                          QStringLiteral("MB RAM"));
-    QCOMPARE(r.txtproc2,
+        QCOMPARE(r[ProbeField::OperatingSystem],
+                 name + QLatin1Char(' ') + hostfacts::kernelRelease());
+    QCOMPARE(r[ProbeField::Memory], QString::number(hostfacts::memoryBytes() / 1024 / 1024 + 1) +
+                                        QStringLiteral("MB RAM"));
+    QCOMPARE(r[ProbeField::ProcessorCount],
              QString::number(hostfacts::onlineProcessors()) + QStringLiteral(" processor(s)"));
-    QVERIFY2(QRegularExpression(QStringLiteral("^(\\d+ MHz|Unknown)$")).match(r.txt2k).hasMatch(),
-             qPrintable(r.txt2k));
+    QVERIFY2(QRegularExpression(QStringLiteral("^(\\d+ MHz|Unknown)$"))
+                 .match(r[ProbeField::ClockSpeed])
+                 .hasMatch(),
+             qPrintable(r[ProbeField::ClockSpeed]));
     const QString model = hostfacts::modelName();
-    QCOMPARE(r.Text3, model.isEmpty() ? QStringLiteral("Error") : model);
+    QCOMPARE(r[ProbeField::ProcessorName], model.isEmpty() ? QStringLiteral("Error") : model);
 }
 
 QTEST_GUILESS_MAIN(TestSystemProbe)

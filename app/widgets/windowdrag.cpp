@@ -1,6 +1,6 @@
-#include "windowdrag.h"
+#include "widgets/windowdrag.h"
 
-#include "units.h"
+#include "core/units.h"
 
 #include <QMouseEvent>
 

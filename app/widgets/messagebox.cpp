@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "widgets/messagebox.h"
 
 #include <QMessageBox>
 

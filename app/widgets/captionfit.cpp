@@ -1,4 +1,4 @@
-#include "captionfit.h"
+#include "widgets/captionfit.h"
 
 #include <QLabel>
 

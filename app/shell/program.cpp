@@ -1,0 +1,56 @@
+#include "shell/program.h"
+
+#include "benchmark/kernelset.h"
+#include "core/version.h"
+#include "shell/accessibility.h"
+#include "shell/fonts.h"
+#include "sysinfo/linuxhost.h"
+#include "widgets/messagebox.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QScreen>
+
+void Program::prepare(QApplication &app)
+{
+    Q_INIT_RESOURCE(assets);
+    bool highDensity = false;
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen *screen : screens)
+        highDensity = highDensity || screen->devicePixelRatio() > 1.0;
+    registerFonts(highDensity ? Faces::ScalableOnly : Faces::All);
+    installAccessibility();
+    QLocale::setDefault(QLocale::system());
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/assets/orvane-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/assets/orvane-32.png"), QSize(32, 32));
+    app.setWindowIcon(icon);
+    app.setApplicationName(QStringLiteral("orvane"));
+    app.setApplicationDisplayName(QString());
+    app.setApplicationVersion(QStringLiteral(ORVANE_VERSION_SHOWN));
+    app.setDesktopFileName(QStringLiteral("orvane"));
+}
+
+Program::Program(QApplication &app, KernelSet *kernels, SystemProbe *probe)
+{
+    prepare(app);
+    if (!kernels) {
+        m_library = std::make_unique<KalvexLibrary>();
+        kernels = m_library.get();
+    }
+    if (!probe) {
+        m_host =
+            std::make_unique<LinuxHost>([](const QString &text) { showMessage(nullptr, text); });
+        probe = &m_host->probe;
+    }
+    m_probe = probe;
+    m_windows = std::make_unique<AppWindows>(*kernels, *probe);
+}
+
+Program::~Program() = default;
+
+void Program::start()
+{
+    m_windows->start();
+}

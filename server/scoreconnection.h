@@ -1,0 +1,99 @@
+// One client's connection to the score server: its bytes, its timers, and the single answer it
+// gets. The connection reads and judges what arrives; what it needs of the server that holds it
+// (a place to give back, a store for an accepted score, a log) is the ConnectionHost below.
+#pragma once
+
+#include "scoredatabase.h"
+
+#include <QBasicTimer>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+
+class QTcpSocket;
+class ScoreConnection;
+
+struct ServerLimits
+{
+    int quietMs = 100;      // silence that ends a complete submission
+    int idleMs = 15000;     // silence that ends any connection
+    int lifetimeMs = 60000; // the longest a connection may take, however it trickles
+    qsizetype maxBytes = 512;
+    int maxClients = 256;
+    int maxPerPeer = 32; // places one peer address may hold at a time
+    int beginMs = 2000;  // when places are short, connections without the beginning of a
+                         // submission by then are the first to go
+};
+
+class ConnectionHost
+{
+public:
+    virtual ~ConnectionHost() = default;
+    // The connection no longer holds its place: it has been answered, or its peer left.
+    virtual void released(const QString &address) = 0;
+    // An accepted submission, to be stored; the host answers the connection once it is.
+    virtual void queue(ScoreConnection *connection, ScoreEntry entry) = 0;
+    // One line per accepted or rejected submission.
+    virtual void log(const QString &peer, const QString &score, const QString &nickname,
+                     const QString &outcome) = 0;
+};
+
+// The peer's address, an IPv4 address written as such even when it came in over IPv6.
+QHostAddress peerAddress(const QTcpSocket &socket);
+
+class ScoreConnection : public QObject
+{
+    // So that finding the server's connections among its children finds only them.
+    Q_OBJECT
+
+public:
+    // Takes the socket over; address is what the host counts the peer's places by.
+    ScoreConnection(ConnectionHost &host, const ServerLimits &limits, QTcpSocket *socket,
+                    QString address, QObject *parent);
+    ~ScoreConnection() override;
+
+    const QString &peer() const { return m_peer; }
+    qint64 age() const { return m_age.elapsed(); }
+
+    // Still being read, older than the given time, and without the beginning of a submission
+    // (a score and the separator after it): what a client that means to submit sends at once.
+    bool slowToBegin(int beginMs) const;
+    // Closes it with a reason, to make room for connections that wait.
+    void evict(int beginMs);
+    // The server is stopping: a connection still being read is answered so.
+    void stopReading();
+    // Sends the one line this connection gets, then lets the peer close.
+    void answer(const QString &line);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    enum class State
+    {
+        Reading,
+        Storing,
+        Answered
+    };
+
+    void arm();
+    void readBytes();
+    void quiet();
+    void reject(const QString &reason);
+    void peerClosed();
+
+    ConnectionHost &m_host;
+    ServerLimits m_limits;
+    QTcpSocket *m_socket;
+    QString m_peer;
+    QString m_address;
+    QElapsedTimer m_age;
+    QByteArray m_bytes;
+    QBasicTimer m_timer;
+    QDeadlineTimer m_quietEnd{QDeadlineTimer::Forever};
+    QDeadlineTimer m_idleEnd;
+    QDeadlineTimer m_lifeEnd; // after the answer: the end of the wait for the peer to close
+    State m_state = State::Reading;
+    int m_spare = -1; // a second descriptor of the connection, from its first bytes on
+};
