@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <dlfcn.h>
+
 namespace {
 // The library's SONAME is libkalvex.so.1: the interface the program was built against.
 constexpr int SoVersion = 1;
@@ -30,9 +32,27 @@ QStringList KalvexLibrary::installFolders()
     return folders;
 }
 
+std::unique_ptr<KalvexLibrary> KalvexLibrary::fromFile(const QString &file)
+{
+    auto library = std::make_unique<KalvexLibrary>(QStringList(), SystemPath::Skip);
+    library->m_file = file;
+    return library;
+}
+
+QString KalvexLibrary::loadedPath() const
+{
+    Dl_info info{};
+    if (!m_loaded || dladdr(reinterpret_cast<void *>(m_entries[0]), &info) == 0 || !info.dli_fname)
+        return {};
+    return QString::fromLocal8Bit(info.dli_fname);
+}
+
 bool KalvexLibrary::load(QString *error)
 {
-    const QStringList folders = m_folders.isEmpty() ? installFolders() : m_folders;
+    if (m_loaded)
+        return true;
+    const QStringList folders =
+        m_file.isEmpty() && m_folders.isEmpty() ? installFolders() : m_folders;
 
     // The reason given is the one of a library that is there but would not load, if any: that
     // says more than a list of places where there was none.
@@ -49,11 +69,17 @@ bool KalvexLibrary::load(QString *error)
         return false;
     };
     bool found = false;
+    if (!m_file.isEmpty()) {
+        m_library.setFileName(m_file);
+        found = m_library.load();
+        reason = m_library.errorString();
+    }
     for (const QString &folder : folders) {
+        if (found)
+            break;
         const QDir dir(folder);
         const bool there = dir.exists(QStringLiteral("libkalvex.so.%1").arg(SoVersion));
-        if ((found = tryLoad(dir.filePath(QStringLiteral("kalvex")), there)))
-            break;
+        found = tryLoad(dir.filePath(QStringLiteral("kalvex")), there);
     }
     // Bare name: the dynamic loader searches the system's library path.
     if (!found && m_systemPath == SystemPath::Search)

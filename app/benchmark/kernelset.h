@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 
 enum class Kernel
 {
@@ -52,14 +53,22 @@ public:
     // run path is not the program's.)
     static QStringList installFolders();
 
+    // Exactly this file, and nowhere else.
+    static std::unique_ptr<KalvexLibrary> fromFile(const QString &file);
+
     bool run(Kernel kernel, double *result, double *seconds, QString *error) override;
+    // Loads the library now rather than at the first kernel call; true when it is loaded. Once
+    // loaded, run() may be called from several threads at once.
+    bool load(QString *error);
     bool isLoaded() const { return m_loaded; }
+    // The file the kernels were bound from, as the dynamic loader opened it; empty until loaded.
+    QString loadedPath() const;
 
 private:
     using Entry = void (*)(double *, double *);
-    bool load(QString *error);
 
     QStringList m_folders;
+    QString m_file;
     SystemPath m_systemPath;
     QLibrary m_library;
     std::array<Entry, KernelCount> m_entries{};

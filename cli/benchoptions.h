@@ -1,0 +1,44 @@
+// orvane-bench's command line, read into plain values so that every option and its errors can be
+// checked without running anything.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+#include <variant>
+
+struct BenchOptions
+{
+    int cycles = 1;
+    std::optional<std::chrono::milliseconds> duration; // instead of a number of cycles
+    int threads = 1;
+    bool allThreads = false;
+    bool json = false;
+    bool keepGoing = false;
+    bool quiet = false;
+    bool hostname = false;
+    QString library; // a kernel library file to load instead of the installed one
+    QString submitHost;
+    quint16 submitPort = 1337;
+    bool submit = false;
+    QString nickname;
+    bool help = false;
+    bool version = false;
+};
+
+struct OptionsError
+{
+    QString message;
+};
+
+// The arguments without the program's name. At most maxThreads threads may be asked for.
+std::variant<BenchOptions, OptionsError> parseBenchOptions(const QStringList &arguments,
+                                                           int maxThreads);
+
+// "90s", "10m", "1h30m", or plain seconds; nothing for anything else or for zero.
+std::optional<std::chrono::milliseconds> parseDuration(const QString &text);
+
+QString benchUsage();
+QString benchHelp();
