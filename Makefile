@@ -73,7 +73,7 @@ screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
 
 bench: build
-	$(BUILD_DIR)/bin/kalvex-bench
+	cmake --build --preset $(PRESET) --target bench-cli
 	cmake --build --preset $(PRESET) --target bench-startup
 	cmake --build --preset $(PRESET) --target bench-scored
 

@@ -1,6 +1,7 @@
 # Installs the build under PREFIX, staged in the folder STAGE (as packagers do with DESTDIR), so
 # that neither the prefix nor the build tree is on the loader's path, then starts the installed
-# program with the test driver, which runs one benchmark cycle through the installed libkalvex.
+# program with the test driver, which runs one benchmark cycle through the installed libkalvex,
+# and the installed orvane-bench for one cycle.
 #   cmake -DBUILD=<build folder> -DSTAGE=<scratch folder> -DPREFIX=/opt/orvane
 #         -DDRIVER=<folder holding generic/ with the driver plugin> -P check-installed-program.cmake
 file(REMOVE_RECURSE "${STAGE}")
@@ -24,5 +25,19 @@ string(REGEX MATCH "kalvex ([^\n]*)" line "${out}")
 string(FIND "${CMAKE_MATCH_1}" "${installed}/" at)
 if(NOT at EQUAL 0)
     message(FATAL_ERROR "the kernels came from ${CMAKE_MATCH_1}, not from under ${installed}")
+endif()
+
+# orvane-bench finds the same library the same way: one cycle, and the file it names is the
+# staged one.
+execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH
+                        "${installed}/bin/orvane-bench" --cycles 1 --json --quiet
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the installed orvane-bench did not run a cycle (${result}):\n${err}")
+endif()
+string(JSON library GET "${out}" provenance kernel_library path)
+string(FIND "${library}" "${installed}/" at)
+if(NOT at EQUAL 0)
+    message(FATAL_ERROR "orvane-bench took its kernels from ${library}, not from under ${installed}")
 endif()
 file(REMOVE_RECURSE "${STAGE}")
