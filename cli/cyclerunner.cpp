@@ -4,6 +4,7 @@
 #include "core/numbertext.h"
 #include "sysinfo/clockspeed.h"
 
+#include <cmath>
 #include <pthread.h>
 #include <sched.h>
 
@@ -19,6 +20,13 @@ public:
     {
         if (!m_inner.run(kernel, result, seconds, error))
             return false;
+        // A time no clock can give is no measurement: the run stops with the library's failure.
+        if (!std::isfinite(*seconds) || *seconds < 0.0) {
+            *error = QStringLiteral("its %1 kernel reported an impossible time, %2 seconds")
+                         .arg(QLatin1String(kernelName(kernel)))
+                         .arg(*seconds);
+            return false;
+        }
         const int k = static_cast<int>(kernel);
         record.seconds[k] = *seconds;
         record.results[k] = *result;

@@ -151,9 +151,11 @@ int main(int argc, char *argv[])
                                                  : KalvexLibrary::fromFile(options.library);
     QString loadError;
     if (!library->load(&loadError)) {
-        print(stderr, QStringLiteral("orvane-bench: the benchmark library libkalvex.so could not "
-                                     "be loaded: ") +
-                          loadError + QLatin1Char('\n'));
+        report.failure = QStringLiteral("the benchmark library libkalvex.so could not be loaded: ") +
+                         loadError;
+        if (options.json)
+            print(stdout, QString::fromUtf8(reportJson(report).toJson(QJsonDocument::Indented)));
+        print(stderr, QStringLiteral("orvane-bench: ") + report.failure + QLatin1Char('\n'));
         return 1;
     }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -71,8 +72,9 @@ bool KalvexLibrary::load(QString *error)
     bool found = false;
     if (!m_file.isEmpty()) {
         m_library.setFileName(m_file);
-        found = m_library.load();
-        reason = m_library.errorString();
+        found = QFileInfo(m_file).isFile() && m_library.load();
+        reason = QFileInfo(m_file).isFile() ? m_library.errorString()
+                                            : QStringLiteral("%1 is not a file").arg(m_file);
     }
     for (const QString &folder : folders) {
         if (found)

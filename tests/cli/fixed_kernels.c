@@ -2,6 +2,7 @@
  * is a whole number of milliseconds that changes from call to call (cycle 1, 2, 3, ... differ),
  * and its result is the exact right one, except:
  *   WRONG_KERNEL=k  kernel k's result is one unit in the last place too large;
+ *   BAD_TIME=k      kernel k reports a negative time;
  *   SLOW_KERNEL=k   kernel k's second call writes the file named by ORVANE_TEST_STARTED and
  *                   waits, at most 30 s, until the file named by ORVANE_TEST_RELEASE exists. */
 #include <math.h>
@@ -44,6 +45,10 @@ static void give(int kernel, double *result, double *seconds)
 #ifdef WRONG_KERNEL
     if (kernel == WRONG_KERNEL)
         *result = nextafter(results[kernel], INFINITY);
+#endif
+#ifdef BAD_TIME
+    if (kernel == BAD_TIME)
+        *seconds = -0.001;
 #endif
 }
 

@@ -67,6 +67,8 @@ private slots:
     void badOptions();
     void helpAndVersion();
     void sameScoreAsTheWindow();
+    void unusableLibrary_data();
+    void unusableLibrary();
     void wrongResultEndsTheRun_data();
     void wrongResultEndsTheRun();
     void twoThreadsOnRealKernels();
@@ -159,6 +161,31 @@ void TestOrvaneBench::sameScoreAsTheWindow()
                                  .arg(cycle.toObject().value(u"overall").toDouble());
         QVERIFY2(log.contains(line), qPrintable(line + QStringLiteral(" not in ") + log));
     }
+}
+
+void TestOrvaneBench::unusableLibrary_data()
+{
+    QTest::addColumn<QString>("library");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing") << QStringLiteral("/nonexistent/libkalvex.so.1")
+                             << QStringLiteral("could not be loaded");
+    QTest::newRow("no entry points") << QStringLiteral(WITHOUT_KERNELS)
+                                     << QStringLiteral("has no entry point \"addition\"");
+    QTest::newRow("impossible time") << QStringLiteral(BADTIME_KERNELS)
+                                     << QStringLiteral("multiplication kernel reported an "
+                                                       "impossible time, -0.001 seconds");
+}
+
+// The program says what is wrong with the library and reports no figure it could not trust.
+void TestOrvaneBench::unusableLibrary()
+{
+    QFETCH(QString, library);
+    QFETCH(QString, message);
+    const Ran ran = bench({QStringLiteral("--library"), library, QStringLiteral("--json")});
+    QCOMPARE(ran.code, 1);
+    QVERIFY2(ran.err.contains(message), qPrintable(ran.err));
+    QVERIFY(ran.json.value(u"failure").toString().contains(message));
+    QVERIFY(ran.json.value(u"score").isNull());
 }
 
 void TestOrvaneBench::wrongResultEndsTheRun_data()
