@@ -151,8 +151,8 @@ int main(int argc, char *argv[])
                                                  : KalvexLibrary::fromFile(options.library);
     QString loadError;
     if (!library->load(&loadError)) {
-        report.failure = QStringLiteral("the benchmark library libkalvex.so could not be loaded: ") +
-                         loadError;
+        report.failure =
+            QStringLiteral("the benchmark library libkalvex.so could not be loaded: ") + loadError;
         if (options.json)
             print(stdout, QString::fromUtf8(reportJson(report).toJson(QJsonDocument::Indented)));
         print(stderr, QStringLiteral("orvane-bench: ") + report.failure + QLatin1Char('\n'));

@@ -169,8 +169,8 @@ void TestOrvaneBench::unusableLibrary_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("missing") << QStringLiteral("/nonexistent/libkalvex.so.1")
                              << QStringLiteral("could not be loaded");
-    QTest::newRow("no entry points") << QStringLiteral(WITHOUT_KERNELS)
-                                     << QStringLiteral("has no entry point \"addition\"");
+    QTest::newRow("no entry points")
+        << QStringLiteral(WITHOUT_KERNELS) << QStringLiteral("has no entry point \"addition\"");
     QTest::newRow("impossible time") << QStringLiteral(BADTIME_KERNELS)
                                      << QStringLiteral("multiplication kernel reported an "
                                                        "impossible time, -0.001 seconds");
