@@ -175,6 +175,7 @@ int main(int argc, char *argv[])
     int running = options.threads;
     QString lastCycle;
     double lastClock = 0.0;
+    qint64 lastCycleEnd = 0; // milliseconds into the run
 
     QElapsedTimer wall;
     wall.start();
@@ -198,6 +199,7 @@ int main(int argc, char *argv[])
                 ++cyclesDone;
                 lastCycle = record.overallText;
                 lastClock = record.clockAfterMHz;
+                lastCycleEnd = wall.elapsed();
                 changed.notify_all();
             };
             RunnerOutcome outcome = runner.run();
@@ -221,10 +223,12 @@ int main(int argc, char *argv[])
             if (options.duration)
                 remaining = std::max<qint64>(0, options.duration->count() - elapsed);
             else if (cyclesDone > 0)
-                remaining = elapsed * (planned - cyclesDone) / cyclesDone;
+                // The cycles still to come at the pace so far, less what the current one has run.
+                remaining = std::max<qint64>(0, lastCycleEnd * (planned - cyclesDone) / cyclesDone -
+                                                    (elapsed - lastCycleEnd));
             const QString line =
                 QStringLiteral("\r\033[Kcycle %1%2  elapsed %3  remaining %4  last %5  clock %6")
-                    .arg(cyclesDone + 1)
+                    .arg(planned ? std::min(cyclesDone + 1, planned) : cyclesDone + 1)
                     .arg(planned ? QStringLiteral("/%1").arg(planned) : QString())
                     .arg(clockTime(elapsed),
                          cyclesDone > 0 || options.duration ? clockTime(remaining)
