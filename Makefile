@@ -3,8 +3,10 @@
 
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
-PACKAGES := cmake g++ make binutils qt6-base-dev fonts-dejavu-core fonts-wine libsqlite3-dev \
-            xvfb openbox xdotool x11-utils clang libclang-rt-14-dev clang-format
+PACKAGES := cmake g++ make binutils qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
+            fonts-dejavu-core fonts-wine libsqlite3-dev \
+            xvfb openbox xdotool x11-utils chromium chromium-driver \
+            clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60
 FUZZERS := submission resultsfile hostfiles
 

@@ -2,6 +2,7 @@
 #include "scoredatabase.h"
 #include "scoreserver.h"
 #include "serveroptions.h"
+#include "webboard.h"
 
 #include "core/version.h"
 
@@ -112,7 +113,15 @@ int main(int argc, char *argv[])
     const QList<quint16> ports = options.port == 0
                                      ? QList<quint16>{0, 0}
                                      : QList<quint16>{options.port, quint16(options.port + 1)};
-    if (!listening->listen(options.address, ports, &error)) {
+    std::unique_ptr<WebBoard> web;
+    bool started = listening->listen(options.address, ports, &error);
+    if (started && options.httpPort != 0) {
+        web = std::make_unique<WebBoard>(options.database, listening->metrics());
+        started = web->listen(options.address, static_cast<quint16>(std::max(0, options.httpPort)),
+                              &error);
+    }
+    if (!started) {
+        web.reset();
         // A start that goes no further leaves no new, empty database behind.
         listening.reset();
         database.reset();
@@ -146,8 +155,19 @@ int main(int argc, char *argv[])
                       .arg(QCoreApplication::applicationVersion(), addressText(options.address),
                            QString::number(bound[0]), QString::number(bound[1]),
                            QString::number(server.scoreCount()), options.database));
+    if (web)
+        print(stderr,
+              QStringLiteral("orvane-scored: the board is on http://%1:%2/\n")
+                  .arg(options.address == QHostAddress::Any ||
+                               options.address == QHostAddress::AnyIPv6
+                           ? QStringLiteral("localhost")
+                       : options.address.protocol() == QAbstractSocket::IPv6Protocol
+                           ? QLatin1Char('[') + options.address.toString() + QLatin1Char(']')
+                           : options.address.toString())
+                  .arg(web->port()));
 
     const int code = QCoreApplication::exec();
+    web.reset();
     server.shutDown(2000);
     print(stderr, QStringLiteral("orvane-scored: stopped, %1 scores in '%2'.\n")
                       .arg(database->count())

@@ -117,14 +117,16 @@ bool ScoreConnection::slowToBegin(int beginMs) const
 
 void ScoreConnection::evict(int beginMs)
 {
-    reject(QStringLiteral("no submission began within %1 seconds, and others are waiting.")
+    reject(RejectReason::Evicted,
+           QStringLiteral("no submission began within %1 seconds, and others are waiting.")
                .arg(seconds(beginMs)));
 }
 
 void ScoreConnection::stopReading()
 {
     if (m_state == State::Reading)
-        reject(QStringLiteral("the server is stopping; please try again in a moment."));
+        reject(RejectReason::Stopping,
+               QStringLiteral("the server is stopping; please try again in a moment."));
 }
 
 void ScoreConnection::answer(const QString &line)
@@ -172,10 +174,12 @@ void ScoreConnection::timerEvent(QTimerEvent *event)
         if (m_quietEnd.hasExpired())
             quiet();
         else if (m_lifeEnd.hasExpired())
-            reject(QStringLiteral("the submission took longer than %1 seconds.")
+            reject(RejectReason::TooSlow,
+                   QStringLiteral("the submission took longer than %1 seconds.")
                        .arg(seconds(m_limits.lifetimeMs)));
         else if (m_idleEnd.hasExpired() && m_bytes.isEmpty())
-            reject(QStringLiteral("nothing arrived for %1 seconds.").arg(seconds(m_limits.idleMs)));
+            reject(RejectReason::Idle,
+                   QStringLiteral("nothing arrived for %1 seconds.").arg(seconds(m_limits.idleMs)));
         else if (m_idleEnd.hasExpired())
             quiet(); // the sender has stopped: what it sent is all there is
         else
@@ -224,12 +228,13 @@ void ScoreConnection::readBytes()
     const submission::Assessment assessment = submission::assess(m_bytes);
     if (assessment.progress != submission::Progress::Invalid &&
         m_bytes.size() > m_limits.maxBytes) {
-        reject(QStringLiteral("more than %1 bytes.").arg(m_limits.maxBytes));
+        reject(RejectReason::TooLarge,
+               QStringLiteral("more than %1 bytes.").arg(m_limits.maxBytes));
         return;
     }
     switch (assessment.progress) {
     case submission::Progress::Invalid:
-        reject(assessment.reason);
+        reject(RejectReason::Invalid, assessment.reason);
         break;
     case submission::Progress::Complete:
         m_quietEnd = QDeadlineTimer(m_limits.quietMs, Qt::PreciseTimer);
@@ -246,7 +251,7 @@ void ScoreConnection::quiet()
 {
     const auto verdict = submission::read(m_bytes);
     if (const auto *rejected = std::get_if<submission::Rejected>(&verdict)) {
-        reject(rejected->reason);
+        reject(RejectReason::Invalid, rejected->reason);
         return;
     }
     const auto &accepted = std::get<submission::Accepted>(verdict);
@@ -260,8 +265,9 @@ void ScoreConnection::quiet()
     m_host.queue(this, std::move(entry));
 }
 
-void ScoreConnection::reject(const QString &reason)
+void ScoreConnection::reject(RejectReason why, const QString &reason)
 {
+    m_host.rejected(why);
     const auto [score, nickname] = logFields(m_bytes);
     m_host.log(m_peer, score, nickname, QStringLiteral("rejected: ") + reason);
     answer(QStringLiteral("Rejected: ") + reason);
@@ -278,7 +284,8 @@ void ScoreConnection::peerClosed()
         } else if (submission::assess(m_bytes).progress == submission::Progress::Complete) {
             quiet(); // the end of the bytes ends the wait for more
         } else {
-            reject(QStringLiteral("the connection closed before the submission was "
+            reject(RejectReason::Incomplete,
+                   QStringLiteral("the connection closed before the submission was "
                                   "complete."));
         }
         break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "scoredatabase.h"
+#include "servermetrics.h"
 
 #include <QBasicTimer>
 #include <QDeadlineTimer>
@@ -37,6 +38,8 @@ public:
     // One line per accepted or rejected submission.
     virtual void log(const QString &peer, const QString &score, const QString &nickname,
                      const QString &outcome) = 0;
+    // A submission refused for this reason (the log line says it in words).
+    virtual void rejected(RejectReason reason) = 0;
 };
 
 // The peer's address, an IPv4 address written as such even when it came in over IPv6.
@@ -80,7 +83,7 @@ private:
     void arm();
     void readBytes();
     void quiet();
-    void reject(const QString &reason);
+    void reject(RejectReason why, const QString &reason);
     void peerClosed();
 
     ConnectionHost &m_host;

@@ -106,6 +106,7 @@ void ScoreServer::close()
         waiting.socket->deleteLater();
     }
     m_waiting.clear();
+    m_metrics.waitingConnections = 0;
 }
 
 void ScoreServer::shutDown(int waitMs)
@@ -146,6 +147,7 @@ void ScoreServer::takeConnections()
                                  [socket](const Waiting &w) { return w.socket == socket; });
                 if (waiting != m_waiting.end()) {
                     m_waiting.erase(waiting);
+                    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
                     socket->deleteLater();
                 }
             });
@@ -170,8 +172,11 @@ void ScoreServer::seat()
         socket->disconnect(this);
         ++m_active;
         ++m_perPeer[address];
-        new ScoreConnection(*this, m_limits, socket, address, this);
+        auto *connection = new ScoreConnection(*this, m_limits, socket, address, this);
+        ++m_metrics.openConnections;
+        connect(connection, &QObject::destroyed, this, [this] { --m_metrics.openConnections; });
     }
+    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
     makeRoom();
 }
 
@@ -271,12 +276,14 @@ void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, cons
             log(pending.connection->peer(), pending.entry.scoreText,
                 QLatin1Char('"') + pending.entry.nickname + QLatin1Char('"'),
                 QStringLiteral("rejected: ") + reason);
+            rejected(RejectReason::NotStored);
             pending.connection->answer(QStringLiteral("Rejected: ") + reason);
         }
     } else {
         for (const Pending &pending : batch) {
             const ScoreEntry &entry = pending.entry;
             m_ranks.insert(entry.score);
+            ++m_metrics.accepted;
             if (!m_best || entry.score < m_best->score)
                 m_best = entry;
             const qsizetype place = m_ranks.countBelow(entry.score) + 1;
@@ -292,6 +299,11 @@ void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, cons
     }
     // What fell quiet while the disk was busy forms the next batch.
     startCommit();
+}
+
+void ScoreServer::rejected(RejectReason reason)
+{
+    ++m_metrics.rejected[static_cast<int>(reason)];
 }
 
 void ScoreServer::log(const QString &peer, const QString &score, const QString &nickname,

@@ -56,6 +56,8 @@ public:
     void shutDown(int waitMs);
     // Connections being read, written or closing.
     qsizetype openConnections() const;
+    // Counters the web thread may read at any time.
+    const ServerMetrics &metrics() const { return m_metrics; }
 
 signals:
     // One line per accepted or rejected submission.
@@ -82,6 +84,7 @@ private:
     void queue(ScoreConnection *connection, ScoreEntry entry) override;
     void log(const QString &peer, const QString &score, const QString &nickname,
              const QString &outcome) override;
+    void rejected(RejectReason reason) override;
 
     void startCommit();
     void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
@@ -100,4 +103,5 @@ private:
     QHash<QString, int> m_perPeer; // places held, by peer address
     QTimer m_roomTimer;            // while connections wait: who can make room
     bool m_makingRoom = false;
+    ServerMetrics m_metrics;
 };

@@ -25,6 +25,11 @@ const QCommandLineOption MaxPerPeerOption(
     QStringLiteral("max-per-peer"),
     QStringLiteral("Read at most <count> connections from one address at a time (default 32)."),
     QStringLiteral("count"), QStringLiteral("32"));
+const QCommandLineOption HttpOption(
+    QStringLiteral("http"),
+    QStringLiteral("Serve the leaderboard as a web page on <port> (default 8337; with --port 0 a "
+                   "free port; 0 serves none)."),
+    QStringLiteral("port"));
 const QCommandLineOption TopOption(QStringLiteral("top"),
                                    QStringLiteral("Print the best <count> scores and exit."),
                                    QStringLiteral("count"));
@@ -36,8 +41,8 @@ void describe(QCommandLineParser &parser)
                        "place on the board."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions(
-        {PortOption, DatabaseOption, ListenOption, MaxClientsOption, MaxPerPeerOption, TopOption});
+    parser.addOptions({PortOption, DatabaseOption, ListenOption, HttpOption, MaxClientsOption,
+                       MaxPerPeerOption, TopOption});
 }
 
 std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
@@ -71,6 +76,17 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
                                            "not '%1'.")
                                 .arg(parser.value(PortOption))};
     options.port = static_cast<quint16>(*port);
+
+    if (parser.isSet(HttpOption)) {
+        const auto http = whole(parser.value(HttpOption), 0, 65535);
+        if (!http)
+            return OptionsError{QStringLiteral("The web port must be a whole number from 0 to "
+                                               "65535, not '%1'.")
+                                    .arg(parser.value(HttpOption))};
+        options.httpPort = static_cast<int>(*http);
+    } else if (options.port == 0) {
+        options.httpPort = -1;
+    }
 
     options.database = parser.value(DatabaseOption);
     if (options.database.isEmpty())

@@ -19,6 +19,8 @@ struct ServerOptions
     QHostAddress address = QHostAddress(QHostAddress::Any);
     int maxClients = 256;
     int maxPerPeer = 32;
+    // The web board's port: 0 for none, -1 for any free one (the default with --port 0).
+    int httpPort = 8337;
     std::optional<qint64> top; // print this many leaders and exit
     bool help = false;
     bool version = false;

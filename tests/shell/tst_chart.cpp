@@ -1,3 +1,4 @@
+#include "core/referencemachines.h"
 #include "fakes.h"
 #include "helpers.h"
 #include "shell/appwindows.h"
@@ -135,6 +136,10 @@ void TestChart::cleanup()
 void TestChart::referenceTexts()
 {
     for (const Entry &e : Entries) {
+        // The table the web board shows holds the same machines, in the same order.
+        const ReferenceMachine &machine = ReferenceMachines[&e - Entries];
+        QCOMPARE(QString::fromLatin1(machine.name), QLatin1String(e.text));
+        QCOMPARE(QString::number(machine.seconds) + QLatin1Char('s'), QLatin1String(e.timeText));
         QCOMPARE(child<QLabel>(e.label)->text(), QLatin1String(e.text));
         QCOMPARE(child<QLabel>(e.time)->text(), QLatin1String(e.timeText));
         QCOMPARE(child<QWidget>(e.bar)->width(), qRound(e.barTwips / 15.0));
