@@ -3,8 +3,10 @@
 // reads the answer, and is replaced by a new connection), then stops the server and checks that
 // every acknowledged submission is in the database. Prints throughput, reply times and the
 // largest size the database's log reached. The connections come from 64 loopback addresses.
+// With --readers N, N more clients read the web board's /api/top?limit=50 over and over, on
+// connections they keep open, while the submissions go on; their rate and times are printed too.
 //
-//   scored-bench SERVER [--connections 256] [--seconds 10] [--folder DIR]
+//   scored-bench SERVER [--connections 256] [--seconds 10] [--readers 0] [--folder DIR]
 
 #include "scoredatabase.h"
 
@@ -75,9 +77,10 @@ double percentile(std::vector<double> values, double fraction)
     std::exit(1);
 }
 
-// Starts the server with its log going to a file and returns its pid and first port.
+// Starts the server with its log going to a file and returns its pid, its first port and the
+// web board's.
 pid_t startServer(const std::string &program, const std::string &db, const std::string &log,
-                  int clients, int *port)
+                  int clients, int *port, int *webPort)
 {
     const pid_t pid = fork();
     if (pid < 0)
@@ -94,11 +97,15 @@ pid_t startServer(const std::string &program, const std::string &db, const std::
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (FILE *file = std::fopen(log.c_str(), "r")) {
             char line[512] = {};
-            const bool read = std::fgets(line, sizeof line, file) != nullptr;
+            char web[512] = {};
+            const bool read = std::fgets(line, sizeof line, file) != nullptr &&
+                              std::fgets(web, sizeof web, file) != nullptr;
             std::fclose(file);
             const char *ports = read ? std::strstr(line, " ports ") : nullptr;
-            if (ports && std::strchr(line, '\n')) {
+            const char *board = read ? std::strstr(web, "http://127.0.0.1:") : nullptr;
+            if (ports && board && std::strchr(web, '\n')) {
                 *port = std::atoi(ports + 7);
+                *webPort = std::atoi(board + 17);
                 return pid;
             }
         }
@@ -108,18 +115,117 @@ pid_t startServer(const std::string &program, const std::string &db, const std::
     std::exit(1);
 }
 
+struct Reads
+{
+    long answered = 0;
+    long failed = 0;
+    std::vector<double> ms; // request sent to whole answer read
+};
+
+// Clients of the web board, each on one kept-open connection: a request, the whole answer, the
+// next request, until the end of the load. A connection the server closes is opened again.
+Reads readBoard(int readers, int webPort, Clock::time_point end)
+{
+    Reads reads;
+    struct Reader
+    {
+        int fd = -1;
+        bool connected = false;
+        std::string in;
+        Clock::time_point sent;
+    };
+    static const std::string request = "GET /api/top?limit=50 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const int epoll = epoll_create1(EPOLL_CLOEXEC);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(webPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<Reader> pool(static_cast<std::size_t>(readers));
+    const auto open = [&](std::size_t index) {
+        Reader &reader = pool[index];
+        reader = Reader();
+        reader.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(reader.fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        epoll_event event{};
+        event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
+        event.data.u64 = index;
+        epoll_ctl(epoll, EPOLL_CTL_ADD, reader.fd, &event);
+    };
+    const auto ask = [&](Reader &reader) {
+        reader.sent = Clock::now();
+        send(reader.fd, request.data(), request.size(), MSG_NOSIGNAL);
+    };
+    for (std::size_t i = 0; i < pool.size(); ++i)
+        open(i);
+    std::vector<epoll_event> events(pool.size());
+    while (Clock::now() < end) {
+        const int ready = epoll_wait(epoll, events.data(), static_cast<int>(events.size()), 50);
+        const Clock::time_point now = Clock::now();
+        for (int e = 0; e < ready; ++e) {
+            const std::size_t index = events[static_cast<std::size_t>(e)].data.u64;
+            const uint32_t flags = events[static_cast<std::size_t>(e)].events;
+            Reader &reader = pool[index];
+            if (!reader.connected && (flags & EPOLLOUT)) {
+                reader.connected = true;
+                epoll_event event{};
+                event.events = EPOLLIN | EPOLLRDHUP;
+                event.data.u64 = index;
+                epoll_ctl(epoll, EPOLL_CTL_MOD, reader.fd, &event);
+                ask(reader);
+                continue;
+            }
+            char buffer[16384];
+            ssize_t got = 0;
+            while ((got = recv(reader.fd, buffer, sizeof buffer, 0)) > 0)
+                reader.in.append(buffer, static_cast<std::size_t>(got));
+            // Whole answers: the headers, then as many bytes as Content-Length says.
+            for (;;) {
+                const std::size_t headers = reader.in.find("\r\n\r\n");
+                if (headers == std::string::npos)
+                    break;
+                const std::size_t field = reader.in.find("Content-Length: ");
+                if (field == std::string::npos || field > headers)
+                    break;
+                const std::size_t size = std::strtoul(reader.in.c_str() + field + 16, nullptr, 10);
+                if (reader.in.size() < headers + 4 + size)
+                    break;
+                if (reader.in.rfind("HTTP/1.1 200", 0) == 0)
+                    ++reads.answered;
+                else
+                    ++reads.failed;
+                reads.ms.push_back(millisecondsBetween(reader.sent, now));
+                reader.in.erase(0, headers + 4 + size);
+                ask(reader);
+            }
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                if (!reader.in.empty())
+                    ++reads.failed;
+                epoll_ctl(epoll, EPOLL_CTL_DEL, reader.fd, nullptr);
+                close(reader.fd);
+                open(index);
+            }
+        }
+    }
+    for (Reader &reader : pool)
+        close(reader.fd);
+    close(epoll);
+    return reads;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const char *const usage = "usage: scored-bench SERVER [--connections N] [--seconds S] "
-                              "[--folder DIR]\n"
+                              "[--readers R] [--folder DIR]\n"
                               "Starts the orvane-scored program SERVER on free ports of "
                               "127.0.0.1, loads it with N\nconnections (default 256) for S "
-                              "seconds (default 10) and prints what it measured.\n";
+                              "seconds (default 10), and R readers of its web board\n(default "
+                              "0), and prints what it measured.\n";
     std::string program;
     int connections = 256;
+    int readers = 0;
     double seconds = 10;
     QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
     for (int i = 1; i < argc; ++i) {
@@ -131,6 +237,8 @@ int main(int argc, char *argv[])
         }
         if (argument == "--connections" && hasValue) {
             connections = std::clamp(std::atoi(argv[++i]), 1, 4096);
+        } else if (argument == "--readers" && hasValue) {
+            readers = std::clamp(std::atoi(argv[++i]), 0, 1024);
         } else if (argument == "--seconds" && hasValue) {
             seconds = std::clamp(std::atof(argv[++i]), 1.0, 120.0);
         } else if (argument == "--folder" && hasValue) {
@@ -161,7 +269,8 @@ int main(int argc, char *argv[])
     for (const char *suffix : {"", "-wal", "-shm"})
         std::remove((db + suffix).c_str());
     int port = 0;
-    const pid_t server = startServer(program, db, log, connections, &port);
+    int webPort = 0;
+    const pid_t server = startServer(program, db, log, connections, &port, &webPort);
 
     const int epoll = epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0)
@@ -225,6 +334,10 @@ int main(int argc, char *argv[])
     const Clock::time_point begin = Clock::now();
     const auto loadEnd =
         begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    Reads reads;
+    std::thread readerThread;
+    if (readers > 0)
+        readerThread = std::thread([&] { reads = readBoard(readers, webPort, loadEnd); });
     // Clients do not all arrive in the same instant: the connections open one after another
     // over the first 100 ms, then each is replaced as soon as it is answered.
     std::size_t ramped = 0;
@@ -305,6 +418,8 @@ int main(int argc, char *argv[])
     }
     const double elapsed = millisecondsBetween(begin, Clock::now()) / 1000.0;
     const long unfinished = open_;
+    if (readerThread.joinable())
+        readerThread.join();
 
     kill(server, SIGTERM);
     int status = 0;
@@ -328,6 +443,11 @@ int main(int argc, char *argv[])
                 percentile(totals.roundMs, 0.5), percentile(totals.roundMs, 0.99));
     std::printf("  largest log          %.1f MB (the database's write-ahead log during the run)\n",
                 static_cast<double>(longestLog) / (1024.0 * 1024.0));
+    if (readers > 0)
+        std::printf("  web board readers    %d: %.0f answers per second, p50 %.1f ms  p99 %.1f "
+                    "ms, %ld failed\n",
+                    readers, static_cast<double>(reads.answered) / seconds,
+                    percentile(reads.ms, 0.5), percentile(reads.ms, 0.99), reads.failed);
     std::printf("  server exit          %s %d\n", WIFEXITED(status) ? "code" : "signal",
                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
     std::printf("  in the database      %ld (%s)\n", stored,
