@@ -6,11 +6,12 @@ BUILD_DIR := build/$(PRESET)
 PACKAGES := cmake g++ make binutils qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
             fonts-dejavu-core fonts-wine libsqlite3-dev \
             xvfb openbox xdotool x11-utils chromium chromium-driver \
+            dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd pkg-config \
             clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60
 FUZZERS := submission resultsfile hostfiles
 
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz format-check screenshots bench clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz format-check screenshots bench package clean
 
 all: build
 
@@ -35,9 +36,16 @@ build: configure
 run: build
 	$(BUILD_DIR)/bin/orvane
 
-# The whole suite, built as released and again with AddressSanitizer and UBSan; then every
-# fuzz target over its seed corpus, so an input that once crashed stays fixed.
-test: build
+# The Debian packages, in build/package/packages: the same tree makes the same bytes.
+package: deps
+	cmake --preset package
+	cmake --build --preset package
+	cmake --build --preset package --target debian-packages
+
+# The whole suite, built as released (with the packages it checks) and again with
+# AddressSanitizer and UBSan; then every fuzz target over its seed corpus, so an input that
+# once crashed stays fixed.
+test: build package
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET)
 	cmake --preset asan
 	cmake --build --preset asan
