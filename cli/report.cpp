@@ -36,21 +36,23 @@ QJsonObject statsJson(const Stats &stats)
             {QStringLiteral("spread_percent"), number(stats.spreadPercent)}};
 }
 
+// The seconds of one kernel across the cycles, or with kernel -1 the cycles' overall totals.
+QList<double> secondsAcross(const QList<CycleRecord> &cycles, int kernel)
+{
+    QList<double> values;
+    for (const CycleRecord &c : cycles)
+        values << (kernel < 0 ? c.overall : c.seconds[kernel]);
+    return values;
+}
+
 // Per kernel and for the whole cycle.
 QJsonObject spreadJson(const QList<CycleRecord> &cycles)
 {
     QJsonObject spread;
-    for (int k = 0; k < KernelCount; ++k) {
-        QList<double> values;
-        for (const CycleRecord &c : cycles)
-            values << c.seconds[k];
+    for (int k = 0; k < KernelCount; ++k)
         spread.insert(QLatin1String(kernelName(static_cast<Kernel>(k))),
-                      statsJson(statsOf(values)));
-    }
-    QList<double> overall;
-    for (const CycleRecord &c : cycles)
-        overall << c.overall;
-    spread.insert(QStringLiteral("cycle"), statsJson(statsOf(overall)));
+                      statsJson(statsOf(secondsAcross(cycles, k))));
+    spread.insert(QStringLiteral("cycle"), statsJson(statsOf(secondsAcross(cycles, -1))));
     return spread;
 }
 
@@ -96,16 +98,10 @@ QString spreadText(const QList<CycleRecord> &cycles)
                        .arg(QStringLiteral("median"), 10)
                        .arg(QStringLiteral("max"), 10)
                        .arg(QStringLiteral("spread"), 9);
-    for (int k = 0; k < KernelCount; ++k) {
-        QList<double> values;
-        for (const CycleRecord &c : cycles)
-            values << c.seconds[k];
-        text += statsRow(QLatin1String(kernelName(static_cast<Kernel>(k))), statsOf(values));
-    }
-    QList<double> overall;
-    for (const CycleRecord &c : cycles)
-        overall << c.overall;
-    return text + statsRow(QStringLiteral("cycle"), statsOf(overall));
+    for (int k = 0; k < KernelCount; ++k)
+        text += statsRow(QLatin1String(kernelName(static_cast<Kernel>(k))),
+                         statsOf(secondsAcross(cycles, k)));
+    return text + statsRow(QStringLiteral("cycle"), statsOf(secondsAcross(cycles, -1)));
 }
 
 QString clockText(double mhz)

@@ -10,6 +10,17 @@ QString text(sqlite3_stmt *statement, int column)
     return QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column));
 }
 
+// A row of (score, score_text, nickname, submitted), without its place.
+BoardEntry entryAt(sqlite3_stmt *statement)
+{
+    BoardEntry entry;
+    entry.score = sqlite3_column_double(statement, 0);
+    entry.scoreText = text(statement, 1);
+    entry.nickname = text(statement, 2);
+    entry.submitted = QDateTime::fromString(text(statement, 3), Qt::ISODateWithMs);
+    return entry;
+}
+
 // Runs a statement that yields one number, then makes it ready for the next binding.
 qint64 single(sqlite3_stmt *statement)
 {
@@ -81,14 +92,8 @@ std::vector<BoardEntry> BoardReader::top(int limit, qint64 offset)
     std::vector<BoardEntry> entries;
     sqlite3_bind_int(m_top, 1, limit);
     sqlite3_bind_int64(m_top, 2, offset);
-    while (sqlite3_step(m_top) == SQLITE_ROW) {
-        BoardEntry entry;
-        entry.score = sqlite3_column_double(m_top, 0);
-        entry.scoreText = text(m_top, 1);
-        entry.nickname = text(m_top, 2);
-        entry.submitted = QDateTime::fromString(text(m_top, 3), Qt::ISODateWithMs);
-        entries.push_back(entry);
-    }
+    while (sqlite3_step(m_top) == SQLITE_ROW)
+        entries.push_back(entryAt(m_top));
     sqlite3_reset(m_top);
     // Places: equal scores share one, the next score takes its own place on the board.
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -107,14 +112,8 @@ std::optional<BoardEntry> BoardReader::best(const QString &nickname, qint64 *sub
     const QByteArray name = nickname.toUtf8();
     sqlite3_bind_text(m_best, 1, name.constData(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
     std::optional<BoardEntry> found;
-    if (sqlite3_step(m_best) == SQLITE_ROW) {
-        BoardEntry entry;
-        entry.score = sqlite3_column_double(m_best, 0);
-        entry.scoreText = text(m_best, 1);
-        entry.nickname = text(m_best, 2);
-        entry.submitted = QDateTime::fromString(text(m_best, 3), Qt::ISODateWithMs);
-        found = entry;
-    }
+    if (sqlite3_step(m_best) == SQLITE_ROW)
+        found = entryAt(m_best);
     sqlite3_reset(m_best);
     if (!found)
         return found;
