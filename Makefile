@@ -3,7 +3,7 @@
 
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
-PACKAGES := cmake g++ make binutils qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
+PACKAGES := cmake g++ make binutils qt6-base-dev \
             fonts-dejavu-core fonts-wine libsqlite3-dev \
             xvfb openbox xdotool x11-utils chromium chromium-driver \
             dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd pkg-config \

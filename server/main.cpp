@@ -40,21 +40,22 @@ int fail(const QString &message, int code = 1)
     return code;
 }
 
-// Each connection holds a descriptor; make room for as many as may be open at once.
-bool allowDescriptors(int clients, QString *error)
+// Besides its connections the daemon holds a few descriptors of its own: the database and its log
+// for three connections, the listening sockets, event and signal pipes, standard streams.
+constexpr rlim_t OwnDescriptors = 64;
+
+// Each connection holds a descriptor: make room for as many as the limits let be open at once,
+// so that a flood of connections meets those limits and never the system's.
+bool allowDescriptors(rlim_t wanted, QString *error)
 {
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return true;
-    // Answered connections may linger a little while their line is delivered, connections
-    // beyond the limit wait accepted, and a complete submission holds a second descriptor of
-    // its connection: leave room for all of them.
-    const rlim_t wanted = static_cast<rlim_t>(clients) * 3 + 128;
     if (limit.rlim_cur >= wanted)
         return true;
     if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted) {
-        *error = QStringLiteral("%1 clients need %2 open files, and this system allows %3.")
-                     .arg(clients)
+        *error = QStringLiteral("these connection limits need %1 open files, and this system "
+                                "allows %2; lower --max-clients")
                      .arg(wanted)
                      .arg(limit.rlim_max);
         return false;
@@ -93,7 +94,22 @@ int main(int argc, char *argv[])
     if (options.top && !QFileInfo(options.database).isFile())
         return fail(QStringLiteral("cannot open the database '%1': there is no such file.")
                         .arg(options.database));
+    ScoreServer::Limits limits;
+    limits.maxClients = options.maxClients;
+    limits.maxPerPeer = options.maxPerPeer;
+    limits.maxWaiting = options.maxClients;
+    const http::Limits webLimits;
     QString error;
+    // Before the database is touched, so that a refused start leaves nothing behind.
+    if (!options.top &&
+        !allowDescriptors(static_cast<rlim_t>(ScoreServer::descriptorBudget(limits)) +
+                              (options.httpPort != 0
+                                   ? static_cast<rlim_t>(http::Server::descriptorBudget(webLimits))
+                                   : 0) +
+                              OwnDescriptors,
+                          &error))
+        return fail(error + QLatin1Char('.'));
+
     const bool databaseExisted = QFileInfo::exists(options.database);
     std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
     if (!database)
@@ -103,12 +119,6 @@ int main(int argc, char *argv[])
         print(stdout, leaderboardText(database->top(*options.top)));
         return 0;
     }
-    if (!allowDescriptors(options.maxClients, &error))
-        return fail(error);
-
-    ScoreServer::Limits limits;
-    limits.maxClients = options.maxClients;
-    limits.maxPerPeer = options.maxPerPeer;
     auto listening = std::make_unique<ScoreServer>(*database, limits);
     const QList<quint16> ports = options.port == 0
                                      ? QList<quint16>{0, 0}
@@ -116,7 +126,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<WebBoard> web;
     bool started = listening->listen(options.address, ports, &error);
     if (started && options.httpPort != 0) {
-        web = std::make_unique<WebBoard>(options.database, listening->metrics());
+        web = std::make_unique<WebBoard>(options.database, listening->metrics(), webLimits);
         started = web->listen(options.address, static_cast<quint16>(std::max(0, options.httpPort)),
                               &error);
     }

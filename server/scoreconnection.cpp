@@ -1,5 +1,6 @@
 #include "scoreconnection.h"
 
+#include "listener.h"
 #include "submission.h"
 
 #include "core/scoreprotocol.h"
@@ -16,7 +17,7 @@ namespace {
 
 QString peerName(const QTcpSocket &socket)
 {
-    const QHostAddress address = peerAddress(socket);
+    const QHostAddress address = plainAddress(socket.peerAddress());
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
                              ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
                              : address.toString();
@@ -69,21 +70,10 @@ QString seconds(int milliseconds)
 
 } // namespace
 
-// The peer's address, an IPv4 address written as such even when it came in over IPv6.
-QHostAddress peerAddress(const QTcpSocket &socket)
-{
-    QHostAddress address = socket.peerAddress();
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    if (mapped)
-        address = QHostAddress(v4);
-    return address;
-}
-
 ScoreConnection::ScoreConnection(ConnectionHost &host, const ServerLimits &limits,
-                                 QTcpSocket *socket, QString address, QObject *parent)
+                                 QTcpSocket *socket, QString key, QObject *parent)
     : QObject(parent), m_host(host), m_limits(limits), m_socket(socket), m_peer(peerName(*socket)),
-      m_address(std::move(address))
+      m_key(std::move(key))
 {
     m_age.start();
     socket->setParent(this);
@@ -108,18 +98,41 @@ ScoreConnection::~ScoreConnection()
 {
     if (m_spare >= 0)
         ::close(m_spare);
+    delete m_socket;
+    m_host.closed(this);
 }
 
-bool ScoreConnection::slowToBegin(int beginMs) const
+bool ScoreConnection::heldWithoutCompleting(int holdMs) const
 {
-    return m_state == State::Reading && m_age.elapsed() >= beginMs && !submission::begun(m_bytes);
+    return m_state == State::Reading && m_age.elapsed() >= holdMs;
 }
 
-void ScoreConnection::evict(int beginMs)
+bool ScoreConnection::begun() const
+{
+    return submission::begun(m_bytes);
+}
+
+void ScoreConnection::evict(int holdMs)
 {
     reject(RejectReason::Evicted,
-           QStringLiteral("no submission began within %1 seconds, and others are waiting.")
-               .arg(seconds(beginMs)));
+           begun() ? QStringLiteral("the submission was not complete within %1 seconds, and "
+                                    "others are waiting.")
+                         .arg(seconds(holdMs))
+                   : QStringLiteral("no submission began within %1 seconds, and others are "
+                                    "waiting.")
+                         .arg(seconds(holdMs)));
+}
+
+void ScoreConnection::refuse(RejectReason why, const QString &reason)
+{
+    if (m_state == State::Reading)
+        reject(why, reason);
+}
+
+void ScoreConnection::cutLinger()
+{
+    if (m_state == State::Answered)
+        m_socket->abort();
 }
 
 void ScoreConnection::stopReading()
@@ -134,7 +147,7 @@ void ScoreConnection::answer(const QString &line)
     if (m_state == State::Answered)
         return;
     m_state = State::Answered;
-    m_host.released(m_address);
+    m_host.released(this);
     if (m_socket->state() != QAbstractSocket::ConnectedState) {
         // The peer ended its side after a whole submission: its direction is still open.
         if (m_spare >= 0) {
@@ -226,15 +239,19 @@ void ScoreConnection::readBytes()
     m_idleEnd = QDeadlineTimer(m_limits.idleMs, Qt::PreciseTimer);
     // What the bytes say comes first: it does not depend on how they were cut into pieces.
     const submission::Assessment assessment = submission::assess(m_bytes);
-    if (assessment.progress != submission::Progress::Invalid &&
-        m_bytes.size() > m_limits.maxBytes) {
+    if (assessment.progress == submission::Progress::Invalid) {
+        reject(assessment.tooLarge ? RejectReason::TooLarge : RejectReason::Invalid,
+               assessment.reason);
+        return;
+    }
+    // A backstop for the read buffer: no submission is this long, whatever its bytes say.
+    if (m_bytes.size() > m_limits.maxBytes) {
         reject(RejectReason::TooLarge,
                QStringLiteral("more than %1 bytes.").arg(m_limits.maxBytes));
         return;
     }
     switch (assessment.progress) {
     case submission::Progress::Invalid:
-        reject(RejectReason::Invalid, assessment.reason);
         break;
     case submission::Progress::Complete:
         m_quietEnd = QDeadlineTimer(m_limits.quietMs, Qt::PreciseTimer);
@@ -251,7 +268,8 @@ void ScoreConnection::quiet()
 {
     const auto verdict = submission::read(m_bytes);
     if (const auto *rejected = std::get_if<submission::Rejected>(&verdict)) {
-        reject(RejectReason::Invalid, rejected->reason);
+        reject(rejected->tooLarge ? RejectReason::TooLarge : RejectReason::Invalid,
+               rejected->reason);
         return;
     }
     const auto &accepted = std::get<submission::Accepted>(verdict);
@@ -279,7 +297,7 @@ void ScoreConnection::peerClosed()
     case State::Reading:
         if (m_bytes.isEmpty()) {
             m_state = State::Answered;
-            m_host.released(m_address);
+            m_host.released(this);
             deleteLater();
         } else if (submission::assess(m_bytes).progress == submission::Progress::Complete) {
             quiet(); // the end of the bytes ends the wait for more

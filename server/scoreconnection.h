@@ -21,10 +21,12 @@ struct ServerLimits
     int idleMs = 15000;     // silence that ends any connection
     int lifetimeMs = 60000; // the longest a connection may take, however it trickles
     qsizetype maxBytes = 512;
-    int maxClients = 256;
-    int maxPerPeer = 32; // places one peer address may hold at a time
-    int beginMs = 2000;  // when places are short, connections without the beginning of a
-                         // submission by then are the first to go
+    int maxClients = 256; // connections read at a time
+    int maxPerPeer = 32;  // places one peer (an IPv4 address, an IPv6 /64) may hold at a time
+    int maxWaiting = 256; // accepted connections waiting for a place
+    int waitMs = 10000;   // the longest a connection waits for a place
+    int holdMs = 1000;    // while others wait, a connection that has held its place this long
+                          // without completing a submission gives it up
 };
 
 class ConnectionHost
@@ -32,7 +34,9 @@ class ConnectionHost
 public:
     virtual ~ConnectionHost() = default;
     // The connection no longer holds its place: it has been answered, or its peer left.
-    virtual void released(const QString &address) = 0;
+    virtual void released(ScoreConnection *connection) = 0;
+    // Its socket is closed: it holds nothing of the server any more.
+    virtual void closed(ScoreConnection *connection) = 0;
     // An accepted submission, to be stored; the host answers the connection once it is.
     virtual void queue(ScoreConnection *connection, ScoreEntry entry) = 0;
     // One line per accepted or rejected submission.
@@ -42,28 +46,33 @@ public:
     virtual void rejected(RejectReason reason) = 0;
 };
 
-// The peer's address, an IPv4 address written as such even when it came in over IPv6.
-QHostAddress peerAddress(const QTcpSocket &socket);
-
 class ScoreConnection : public QObject
 {
     // So that finding the server's connections among its children finds only them.
     Q_OBJECT
 
 public:
-    // Takes the socket over; address is what the host counts the peer's places by.
+    // Takes the socket over; key is what the host counts the peer's places by.
     ScoreConnection(ConnectionHost &host, const ServerLimits &limits, QTcpSocket *socket,
-                    QString address, QObject *parent);
+                    QString key, QObject *parent);
     ~ScoreConnection() override;
 
     const QString &peer() const { return m_peer; }
+    const QString &key() const { return m_key; }
+    // How long it has held its place.
     qint64 age() const { return m_age.elapsed(); }
 
-    // Still being read, older than the given time, and without the beginning of a submission
-    // (a score and the separator after it): what a client that means to submit sends at once.
-    bool slowToBegin(int beginMs) const;
+    // Still being read after holding its place for holdMs: a client that means to submit sends
+    // its whole submission at once, and is answered a moment later.
+    bool heldWithoutCompleting(int holdMs) const;
+    // Whether the bytes so far begin a submission: a score and the separator after it.
+    bool begun() const;
     // Closes it with a reason, to make room for connections that wait.
-    void evict(int beginMs);
+    void evict(int holdMs);
+    // Answered and waiting for its peer to close: closes it at once.
+    void cutLinger();
+    // Answers it with a rejection for this reason, whatever it sent.
+    void refuse(RejectReason why, const QString &reason);
     // The server is stopping: a connection still being read is answered so.
     void stopReading();
     // Sends the one line this connection gets, then lets the peer close.
@@ -90,7 +99,7 @@ private:
     ServerLimits m_limits;
     QTcpSocket *m_socket;
     QString m_peer;
-    QString m_address;
+    QString m_key;
     QElapsedTimer m_age;
     QByteArray m_bytes;
     QBasicTimer m_timer;

@@ -3,44 +3,18 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <unistd.h>
 
 namespace {
 
-// Connections wait here, accepted, while every place is taken. Their read buffers are capped
-// from the start, so a client that floods while it waits cannot fill the server's memory.
-class CappedServer : public QTcpServer
+QString busy()
 {
-public:
-    CappedServer(qint64 readLimit, QObject *parent) : QTcpServer(parent), m_readLimit(readLimit) {}
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto *socket = new QTcpSocket(this);
-        socket->setReadBufferSize(m_readLimit);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            ::close(static_cast<int>(descriptor));
-            return;
-        }
-        addPendingConnection(socket);
-    }
-
-private:
-    qint64 m_readLimit;
-};
+    return QStringLiteral("the server is busy; please try again in a moment.");
+}
 
 } // namespace
-
-QString addressText(const QHostAddress &address)
-{
-    return address == QHostAddress(QHostAddress::Any) ? QStringLiteral("every address")
-                                                      : address.toString();
-}
 
 ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent)
     : QObject(parent), m_database(database), m_limits(limits)
@@ -55,8 +29,11 @@ ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent
     connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::startCommit);
     m_writer.setMaxThreadCount(1);
     m_writer.setExpiryTimeout(-1);
-    m_roomTimer.setInterval(std::clamp(m_limits.beginMs / 8, 10, 250));
-    connect(&m_roomTimer, &QTimer::timeout, this, &ScoreServer::makeRoom);
+    m_roomTimer.setInterval(std::clamp(std::min(m_limits.holdMs, m_limits.waitMs) / 8, 10, 250));
+    connect(&m_roomTimer, &QTimer::timeout, this, [this] {
+        expireWaiting();
+        makeRoom();
+    });
 }
 
 ScoreServer::~ScoreServer()
@@ -66,47 +43,47 @@ ScoreServer::~ScoreServer()
     qDeleteAll(findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly));
 }
 
+int ScoreServer::descriptorBudget(const Limits &limits)
+{
+    return limits.maxClients * 2 + limits.maxWaiting + 1;
+}
+
 bool ScoreServer::listen(const QHostAddress &address, const QList<quint16> &ports, QString *error)
 {
     close();
-    for (const quint16 port : ports) {
-        auto *server = new CappedServer(m_limits.maxBytes + 1, this);
-        server->setListenBacklogSize(1024);
-        if (!server->listen(address, port)) {
-            if (error)
-                *error = QStringLiteral("cannot listen on %1 port %2: %3")
-                             .arg(addressText(address))
-                             .arg(port)
-                             .arg(server->errorString());
-            delete server;
-            close();
-            return false;
-        }
-        connect(server, &QTcpServer::newConnection, this, &ScoreServer::takeConnections);
-        m_servers << server;
+    auto *listener = new Listener(this);
+    // Sockets: every place, every waiting connection, and room to judge a newcomer before the
+    // one to go is chosen. The connections being read hold a second descriptor each on top.
+    listener->setBudget(m_limits.maxClients + m_limits.maxWaiting + 1);
+    if (!listener->listen(address, ports, error)) {
+        delete listener;
+        return false;
     }
+    connect(listener, &Listener::accepted, this, &ScoreServer::take);
+    m_listeners << listener;
     return true;
 }
 
 QList<quint16> ScoreServer::ports() const
 {
     QList<quint16> ports;
-    for (const QTcpServer *server : m_servers)
-        ports << server->serverPort();
+    for (const Listener *listener : m_listeners)
+        ports << listener->ports();
     return ports;
 }
 
 void ScoreServer::close()
 {
-    qDeleteAll(m_servers);
-    m_servers.clear();
     // Connections still waiting for a place go with the listening sockets, unread.
     for (const Waiting &waiting : m_waiting) {
         waiting.socket->abort();
-        waiting.socket->deleteLater();
+        delete waiting.socket;
     }
     m_waiting.clear();
+    m_waitingPerPeer.clear();
     m_metrics.waitingConnections = 0;
+    qDeleteAll(m_listeners);
+    m_listeners.clear();
 }
 
 void ScoreServer::shutDown(int waitMs)
@@ -132,95 +109,194 @@ qsizetype ScoreServer::openConnections() const
            static_cast<qsizetype>(m_waiting.size());
 }
 
-void ScoreServer::takeConnections()
+int ScoreServer::share() const
 {
-    // Whatever the system accepted comes off the listening sockets at once, to wait here in
-    // order of arrival, its read buffer capped, until a place is free for it.
-    for (QTcpServer *server : std::as_const(m_servers)) {
-        while (QTcpSocket *socket = server->nextPendingConnection()) {
-            socket->setParent(this);
-            m_waiting.push_back({socket, peerAddress(*socket).toString()});
-            // One that leaves while it waits goes at once.
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-                const auto waiting =
-                    std::find_if(m_waiting.begin(), m_waiting.end(),
-                                 [socket](const Waiting &w) { return w.socket == socket; });
-                if (waiting != m_waiting.end()) {
-                    m_waiting.erase(waiting);
-                    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
-                    socket->deleteLater();
-                }
-            });
-        }
+    return std::min(m_limits.maxPerPeer, m_limits.maxClients);
+}
+
+// Whatever the system accepted waits here in order of arrival, its read buffer capped, until a
+// place is free for it.
+void ScoreServer::take(int descriptor, const QHostAddress &peer)
+{
+    auto *listener = qobject_cast<Listener *>(sender());
+    auto *socket = new QTcpSocket(this);
+    // A client that floods while it waits cannot fill the server's memory.
+    socket->setReadBufferSize(m_limits.maxBytes + 1);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        ::close(descriptor);
+        listener->release();
+        return;
     }
+    // The listener counts the socket until it is closed, whoever holds it then.
+    connect(socket, &QObject::destroyed, listener, &Listener::release);
+    const QString key = peerKey(peer);
+    m_waiting.push_back({socket, key, QDeadlineTimer(m_limits.waitMs)});
+    ++m_waitingPerPeer[key];
+    // One that leaves while it waits goes at once.
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        const auto waiting =
+            std::find_if(m_waiting.begin(), m_waiting.end(),
+                         [socket](const Waiting &w) { return w.socket == socket; });
+        if (waiting != m_waiting.end()) {
+            if (--m_waitingPerPeer[waiting->key] <= 0)
+                m_waitingPerPeer.remove(waiting->key);
+            m_waiting.erase(waiting);
+            m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
+            socket->deleteLater();
+        }
+    });
+    shed(key);
     seat();
 }
 
-// Gives free places to waiting connections, first come first served, but never more than the
-// share of one peer address to connections from that address.
-void ScoreServer::seat()
+// Keeps the sockets within their budget once a newcomer is in: a connection that was answered
+// and lingers goes first, else a waiting one of the peer with the most waiting, the newest of
+// them, so that no peer can fill the queue for the others.
+void ScoreServer::shed(const QString &newcomer)
 {
-    const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
-    for (auto it = m_waiting.begin(); it != m_waiting.end() && m_active < m_limits.maxClients;) {
-        QTcpSocket *socket = it->socket;
-        const QString address = it->address;
-        if (m_perPeer.value(address) >= share) {
-            ++it;
+    while (m_active + m_lingering.size() + static_cast<qsizetype>(m_waiting.size()) >
+           m_limits.maxClients + m_limits.maxWaiting) {
+        if (!m_lingering.isEmpty()) {
+            m_lingering.takeFirst()->cutLinger();
             continue;
         }
-        it = m_waiting.erase(it);
-        socket->disconnect(this);
-        ++m_active;
-        ++m_perPeer[address];
-        auto *connection = new ScoreConnection(*this, m_limits, socket, address, this);
-        ++m_metrics.openConnections;
-        connect(connection, &QObject::destroyed, this, [this] { --m_metrics.openConnections; });
+        QString fullest = newcomer;
+        for (auto it = m_waitingPerPeer.cbegin(); it != m_waitingPerPeer.cend(); ++it) {
+            if (it.value() > m_waitingPerPeer.value(fullest))
+                fullest = it.key();
+        }
+        auto newest = std::find_if(m_waiting.rbegin(), m_waiting.rend(),
+                                   [&](const Waiting &w) { return w.key == fullest; });
+        if (newest == m_waiting.rend())
+            break;
+        drop(std::next(newest).base(), busy());
+    }
+    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
+}
+
+// Tells a waiting connection why it goes, and closes it the way an answered one is closed.
+void ScoreServer::drop(std::deque<Waiting>::iterator waiting, const QString &reason)
+{
+    seatOne(waiting)->refuse(RejectReason::Busy, reason);
+}
+
+void ScoreServer::expireWaiting()
+{
+    while (!m_waiting.empty() && m_waiting.front().until.hasExpired())
+        drop(m_waiting.begin(), busy());
+}
+
+// The waiting connection to seat next: of those whose peer has room, the one whose peer holds
+// the fewest places, the earliest among equals.
+std::deque<ScoreServer::Waiting>::iterator ScoreServer::nextToSeat()
+{
+    auto chosen = m_waiting.end();
+    int fewest = share();
+    for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+        const int held = m_perPeer.value(it->key);
+        if (held < fewest) {
+            fewest = held;
+            chosen = it;
+            if (held == 0)
+                break;
+        }
+    }
+    return chosen;
+}
+
+ScoreConnection *ScoreServer::seatOne(std::deque<Waiting>::iterator waiting)
+{
+    QTcpSocket *socket = waiting->socket;
+    const QString key = waiting->key;
+    if (--m_waitingPerPeer[key] <= 0)
+        m_waitingPerPeer.remove(key);
+    m_waiting.erase(waiting);
+    socket->disconnect(this);
+    ++m_active;
+    ++m_perPeer[key];
+    auto *connection = new ScoreConnection(*this, m_limits, socket, key, this);
+    ++m_metrics.openConnections;
+    connect(connection, &QObject::destroyed, this, [this] { --m_metrics.openConnections; });
+    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
+    return connection;
+}
+
+void ScoreServer::seat()
+{
+    while (m_active < m_limits.maxClients) {
+        const auto next = nextToSeat();
+        if (next == m_waiting.end())
+            break;
+        seatOne(next);
     }
     m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
     makeRoom();
 }
 
-// With every place taken and connections waiting that could have one, the connections that
-// have not begun a submission within beginMs make room, oldest first: a client that means to
-// submit sends its score and nickname as soon as it is connected.
+// With every place taken and a connection waiting that could have one, a connection that has
+// held its place for holdMs without completing a submission gives it up: a client that means to
+// submit sends its score and nickname as soon as it is connected. Those that have not even begun
+// go first, the longest-held first; the place goes to the waiting connection it was made for.
 void ScoreServer::makeRoom()
 {
     // An eviction frees a place, whose seat() comes back here: the loop below goes on instead.
     if (m_makingRoom)
         return;
     m_makingRoom = true;
-    const int share = std::min(m_limits.maxPerPeer, m_limits.maxClients);
-    const auto wanting = [&] {
-        return std::any_of(m_waiting.begin(), m_waiting.end(),
-                           [&](const Waiting &w) { return m_perPeer.value(w.address) < share; });
-    };
-    while (m_active >= m_limits.maxClients && wanting()) {
-        ScoreConnection *oldest = nullptr;
+    while (m_active >= m_limits.maxClients) {
+        const auto next = nextToSeat();
+        if (next == m_waiting.end())
+            break;
+        ScoreConnection *victim = nullptr;
         const auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
         for (ScoreConnection *connection : connections) {
-            if (connection->slowToBegin(m_limits.beginMs) &&
-                (!oldest || connection->age() > oldest->age()))
-                oldest = connection;
+            if (!connection->heldWithoutCompleting(m_limits.holdMs))
+                continue;
+            if (!victim || (victim->begun() && !connection->begun()) ||
+                (victim->begun() == connection->begun() && connection->age() > victim->age()))
+                victim = connection;
         }
-        if (!oldest)
+        if (!victim)
             break;
-        oldest->evict(m_limits.beginMs); // its place goes to the next waiting connection
+        const QString waitingKey = next->key;
+        const QTcpSocket *waitingSocket = next->socket;
+        victim->evict(m_limits.holdMs);
+        // The eviction may have seated others already (released() calls seat()): find the one
+        // the room was made for again.
+        const auto again = std::find_if(m_waiting.begin(), m_waiting.end(), [&](const Waiting &w) {
+            return w.socket == waitingSocket;
+        });
+        if (again != m_waiting.end() && m_active < m_limits.maxClients &&
+            m_perPeer.value(waitingKey) < share())
+            seatOne(again);
     }
-    // Those still young may become slow: look again shortly, for as long as some wait.
-    if (!wanting())
+    // Those still young may become slow, and waiting ones may time out: look again shortly, for
+    // as long as some wait.
+    if (m_waiting.empty())
         m_roomTimer.stop();
     else if (!m_roomTimer.isActive())
         m_roomTimer.start();
+    m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
     m_makingRoom = false;
 }
 
 // Called once per connection, as it turns answered: from reading or storing, never again.
-void ScoreServer::released(const QString &address)
+void ScoreServer::released(ScoreConnection *connection)
 {
     --m_active;
-    if (--m_perPeer[address] <= 0)
-        m_perPeer.remove(address);
+    m_lingering << connection;
     seat();
+}
+
+void ScoreServer::closed(ScoreConnection *connection)
+{
+    m_lingering.removeOne(connection);
+    if (--m_perPeer[connection->key()] <= 0)
+        m_perPeer.remove(connection->key());
+    // A peer that held its whole share may have a connection waiting.
+    if (!m_waiting.empty())
+        QMetaObject::invokeMethod(this, &ScoreServer::seat, Qt::QueuedConnection);
 }
 
 void ScoreServer::queue(ScoreConnection *connection, ScoreEntry entry)

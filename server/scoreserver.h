@@ -3,16 +3,20 @@
 //
 // Everything but the writing to disk runs on one thread's event loop. A connection is answered once
 // its bytes have the shape of a submission and 100 ms have passed without another byte, or as soon
-// as they can no longer become one. At most maxClients connections are read at a time, at most
-// maxPerPeer of them from one peer address; more wait, in order of arrival, until a place is
-// free for them. When places are short, connections that have not begun a submission within
-// beginMs are closed to make room.
+// as they can no longer become one. At most maxClients connections are read at a time, and one
+// peer holds at most maxPerPeer places, counting connections still closing after their answer.
+// More wait, at most maxWaiting of them and for at most waitMs, and a free place goes to the
+// waiting connection whose peer holds the fewest. When places are short, the connections that have
+// held theirs for holdMs without completing a submission give them up, those that have not even
+// begun one first, the longest-held first.
 #pragma once
 
+#include "listener.h"
 #include "rankindex.h"
 #include "scoreconnection.h"
 #include "scoredatabase.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -22,11 +26,7 @@
 
 #include <deque>
 
-class QTcpServer;
 class QTcpSocket;
-
-// "every address" for the wildcard, else the address itself.
-QString addressText(const QHostAddress &address);
 
 class ScoreServer : public QObject, private ConnectionHost
 {
@@ -43,6 +43,9 @@ public:
     bool listen(const QHostAddress &address, const QList<quint16> &ports, QString *error);
     QList<quint16> ports() const;
     void close();
+    // The most descriptors its connections may use at once: one each, and a second one for each
+    // connection being read (see ScoreConnection).
+    static int descriptorBudget(const Limits &limits);
 
     // Connections being read now, not counting those waiting for a place.
     int activeConnections() const { return m_active; }
@@ -67,7 +70,8 @@ private:
     struct Waiting
     {
         QTcpSocket *socket;
-        QString address; // the peer's, which its share of places is counted by
+        QString key; // the peer's, which its share of places is counted by
+        QDeadlineTimer until;
     };
 
     struct Pending
@@ -76,11 +80,18 @@ private:
         ScoreEntry entry;
     };
 
-    void takeConnections();
+    void take(int descriptor, const QHostAddress &peer);
+    void shed(const QString &newcomer);
+    void drop(std::deque<Waiting>::iterator waiting, const QString &reason);
     void seat();
     void makeRoom();
+    void expireWaiting();
+    ScoreConnection *seatOne(std::deque<Waiting>::iterator waiting);
+    std::deque<Waiting>::iterator nextToSeat();
+    int share() const;
     // ConnectionHost
-    void released(const QString &address) override;
+    void released(ScoreConnection *connection) override;
+    void closed(ScoreConnection *connection) override;
     void queue(ScoreConnection *connection, ScoreEntry entry) override;
     void log(const QString &peer, const QString &score, const QString &nickname,
              const QString &outcome) override;
@@ -91,17 +102,19 @@ private:
 
     ScoreDatabase &m_database;
     Limits m_limits;
-    QList<QTcpServer *> m_servers;
+    QList<Listener *> m_listeners;
     RankIndex m_ranks;
     std::optional<ScoreEntry> m_best;
     std::vector<Pending> m_pending;
     QTimer m_commitTimer;
     QThreadPool m_writer; // one thread: batches are written in order
     bool m_committing = false;
-    int m_active = 0;
-    std::deque<Waiting> m_waiting; // accepted, not yet read, in order of arrival
-    QHash<QString, int> m_perPeer; // places held, by peer address
-    QTimer m_roomTimer;            // while connections wait: who can make room
+    int m_active = 0;                     // places taken: connections being read or stored
+    std::deque<Waiting> m_waiting;        // accepted, not yet read, in order of arrival
+    QHash<QString, int> m_perPeer;        // connections open, by peer, waiting ones aside
+    QHash<QString, int> m_waitingPerPeer; // connections waiting, by peer
+    QList<ScoreConnection *> m_lingering; // answered, still open, in order of their answer
+    QTimer m_roomTimer;                   // while connections wait: who can make room
     bool m_makingRoom = false;
     ServerMetrics m_metrics;
 };

@@ -11,19 +11,20 @@ enum class RejectReason
     TooLarge,   // more bytes than a submission can have
     TooSlow,    // took longer than a connection may
     Idle,       // nothing arrived
-    Evicted,    // began nothing while others waited
+    Evicted,    // held its place too long without completing while others waited
+    Busy,       // waited too long for a place, or the queue of those waiting was full
     Stopping,   // the server was stopping
     Incomplete, // the connection closed before the submission was whole
     NotStored   // the database could not store it
 };
-inline constexpr int RejectReasonCount = 8;
+inline constexpr int RejectReasonCount = 9;
 
 // The reason as a Prometheus label value.
 inline const char *reasonLabel(RejectReason reason)
 {
-    static constexpr const char *labels[RejectReasonCount] = {"invalid",    "too_large", "too_slow",
-                                                              "idle",       "evicted",   "stopping",
-                                                              "incomplete", "not_stored"};
+    static constexpr const char *labels[RejectReasonCount] = {
+        "invalid", "too_large", "too_slow",   "idle",      "evicted",
+        "busy",    "stopping",  "incomplete", "not_stored"};
     return labels[static_cast<int>(reason)];
 }
 

@@ -16,6 +16,11 @@ QString notASubmission()
                           "nickname and \"data\").");
 }
 
+QString blankAtAnEnd()
+{
+    return QStringLiteral("the nickname begins or ends with a blank.");
+}
+
 QString tooLong()
 {
     return QStringLiteral("the nickname is longer than %1 characters.").arg(MaxNicknameLength);
@@ -137,7 +142,7 @@ std::variant<double, Rejected> readScore(const QByteArray &text)
         return Rejected{QStringLiteral("no score.")};
     if (text.size() > MaxScoreLength)
         return Rejected{
-            QStringLiteral("the score is longer than %1 characters.").arg(MaxScoreLength)};
+            QStringLiteral("the score is longer than %1 characters.").arg(MaxScoreLength), true};
     const bool negative = text.startsWith('-');
     const QByteArray number = negative ? text.mid(1) : text;
     int digits = 0;
@@ -177,7 +182,7 @@ Assessment assess(const QByteArray &bytes)
         if (!printableWord(score))
             return {Progress::Invalid, notASubmission()};
         if (score.size() > MaxScoreLength)
-            return {Progress::Invalid, std::get<Rejected>(readScore(score)).reason};
+            return {Progress::Invalid, std::get<Rejected>(readScore(score)).reason, true};
         if (blank < 0)
             return {};
         if (!Separator.startsWith(bytes.mid(blank)))
@@ -188,21 +193,26 @@ Assessment assess(const QByteArray &bytes)
     }
 
     if (const auto scoreRead = readScore(bytes.left(separator));
-        std::holds_alternative<Rejected>(scoreRead))
-        return {Progress::Invalid, std::get<Rejected>(scoreRead).reason};
+        std::holds_alternative<Rejected>(scoreRead)) {
+        const Rejected &rejected = std::get<Rejected>(scoreRead);
+        return {Progress::Invalid, rejected.reason, rejected.tooLarge};
+    }
     const QByteArray rest = bytes.mid(separator + Separator.size());
     const Text text = readText(rest, true);
     if (!text.problem.isEmpty())
         return {Progress::Invalid, text.problem};
+    // "kim " would show on the board as "kim": a blank may only stand between other characters.
+    if (rest.startsWith(' '))
+        return {Progress::Invalid, blankAtAnEnd()};
     if (rest.endsWith(End)) {
         // Whatever follows can only lengthen the nickname.
         if (text.characters - End.size() > MaxNicknameLength)
-            return {Progress::Invalid, tooLong()};
+            return {Progress::Invalid, tooLong(), true};
         return {Progress::Complete, {}};
     }
     // At the least the last three bytes may turn out to be the start of "data".
     if (text.characters - (End.size() - 1) > MaxNicknameLength)
-        return {Progress::Invalid, tooLong()};
+        return {Progress::Invalid, tooLong(), true};
     return {};
 }
 
@@ -217,7 +227,7 @@ std::variant<Accepted, Rejected> read(const QByteArray &bytes)
         return Rejected{QStringLiteral("nothing was sent.")};
     const Assessment assessment = assess(bytes);
     if (assessment.progress == Progress::Invalid)
-        return Rejected{assessment.reason};
+        return Rejected{assessment.reason, assessment.tooLarge};
     const qsizetype separator = bytes.indexOf(Separator);
     if (separator < 0)
         return Rejected{notASubmission()};
@@ -228,6 +238,8 @@ std::variant<Accepted, Rejected> read(const QByteArray &bytes)
     const QByteArray nickname = bytes.mid(separator + Separator.size()).chopped(End.size());
     if (nickname.isEmpty())
         return Rejected{QStringLiteral("no nickname.")};
+    if (nickname.endsWith(' '))
+        return Rejected{blankAtAnEnd()};
     Accepted accepted;
     accepted.score = std::get<double>(readScore(scoreText));
     accepted.scoreText = QString::fromLatin1(scoreText).replace(QLatin1Char(','), QLatin1Char('.'));

@@ -24,7 +24,8 @@ struct Accepted
 
 struct Rejected
 {
-    QString reason; // a sentence, e.g. "no nickname."
+    QString reason;        // a sentence, e.g. "no nickname."
+    bool tooLarge = false; // longer than a submission can be: its score or its nickname
 };
 
 enum class Progress
@@ -37,7 +38,8 @@ enum class Progress
 struct Assessment
 {
     Progress progress = Progress::Partial;
-    QString reason; // why, when Invalid
+    QString reason;        // why, when Invalid
+    bool tooLarge = false; // when Invalid: because it is longer than a submission can be
 };
 
 // Where the bytes received so far stand.

@@ -1,10 +1,10 @@
-// The leaderboard as a web page, served over HTTP by the score server from a thread of its own:
-// the page (/, /board.js, /board.css), a JSON API (/api/top, /api/player, /api/rank,
-// /api/distribution) and /metrics in the Prometheus text format. The thread reads the database
-// through a read-only connection of its own, so neither a slow reader nor a flood of web
-// requests holds up the thread that takes submissions.
+// The leaderboard as a web page, served over HTTP by the score server from a thread of its own
+// (see BoardApi for what it answers). The thread reads the database through a read-only
+// connection of its own, so neither a slow reader nor a flood of web requests holds up the
+// thread that takes submissions.
 #pragma once
 
+#include "httpserver.h"
 #include "servermetrics.h"
 
 #include <QHostAddress>
@@ -13,18 +13,10 @@
 
 class BoardService;
 
-struct WebLimits
-{
-    int maxConnections = 256;     // more are closed at once
-    int idleMs = 15000;           // a connection with nothing to read or write for this long goes
-    int lifetimeMs = 60000;       // the longest a connection may stay, however it trickles
-    qint64 readLimit = 64 * 1024; // bytes buffered from one connection
-};
-
 class WebBoard
 {
 public:
-    WebBoard(const QString &databasePath, const ServerMetrics &metrics, WebLimits limits = {});
+    WebBoard(const QString &databasePath, const ServerMetrics &metrics, http::Limits limits = {});
     ~WebBoard();
 
     // Port 0 picks a free one. On failure says why in error.

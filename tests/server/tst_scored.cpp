@@ -158,8 +158,8 @@ void TestScored::portTaken()
         runToEnd({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
                   port, QStringLiteral("--db"), db});
     QCOMPARE(finished.code, 1);
-    QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot listen on 127.0.0.1 port %1: The "
-                                          "bound address is already in use.\n")
+    QCOMPARE(finished.err, QStringLiteral("orvane-scored: cannot listen on 127.0.0.1 port %1: the "
+                                          "address is already in use.\n")
                                .arg(port));
     QCOMPARE(QFileInfo::exists(db), databaseExisted);
     if (databaseExisted) {

@@ -376,7 +376,7 @@ void TestScoreServer::onePeerHoldsAShareOfThePlaces()
     ServerLimits limits = testLimits();
     limits.maxClients = 8;
     limits.maxPerPeer = 4;
-    limits.idleMs = limits.lifetimeMs = limits.beginMs = 60000;
+    limits.idleMs = limits.lifetimeMs = limits.holdMs = 60000;
     start(limits);
     std::vector<std::unique_ptr<QTcpSocket>> silent;
     for (int i = 0; i < 8; ++i) {
@@ -404,7 +404,7 @@ void TestScoreServer::slowConnectionsMakeRoomFirst()
     ServerLimits limits = testLimits();
     limits.maxClients = limits.maxPerPeer = 4;
     limits.idleMs = limits.lifetimeMs = 60000;
-    limits.beginMs = 300;
+    limits.holdMs = 300;
     start(limits);
     std::vector<std::unique_ptr<QTcpSocket>> holders;
     for (int i = 0; i < 4; ++i) {
@@ -499,7 +499,7 @@ void TestScoreServer::portAlreadyTaken()
     QVERIFY(database);
     ScoreServer second(*database);
     QVERIFY(!second.listen(QHostAddress::LocalHost, {0, running.port}, &error));
-    QCOMPARE(error, QStringLiteral("cannot listen on 127.0.0.1 port %1: The bound address is "
+    QCOMPARE(error, QStringLiteral("cannot listen on 127.0.0.1 port %1: the address is "
                                    "already in use")
                         .arg(running.port));
     QVERIFY(second.ports().isEmpty()); // all ports or none

@@ -65,8 +65,16 @@ void TestSubmission::verdict_data()
         << QStringLiteral("2.5|éééééééééé");
     QTest::newRow("blanks inside the nickname")
         << QByteArray("2.5           By a b cdata") << true << "2.5|a b c";
+    // A blank at either end would make one nickname pass for another on the board.
     QTest::newRow("a nickname like the separator")
-        << QByteArray("2.5           By By data") << true << "2.5|By ";
+        << QByteArray("2.5           By By data") << false
+        << "the nickname begins or ends with a blank.";
+    QTest::newRow("trailing blank") << QByteArray("2.5           By kim data") << false
+                                    << "the nickname begins or ends with a blank.";
+    QTest::newRow("leading blank") << QByteArray("2.5           By  kimdata") << false
+                                   << "the nickname begins or ends with a blank.";
+    QTest::newRow("only blanks") << QByteArray("2.5           By    data") << false
+                                 << "the nickname begins or ends with a blank.";
 
     QTest::newRow("sixteen characters of score")
         << QByteArray("0000000000001.25           By kimdata") << true << "0000000000001.25|kim";
@@ -196,6 +204,8 @@ void TestSubmission::hopelessBytesAreKnownAtOnce_data()
     QTest::newRow("score then a letter") << QByteArray("2.5 x") << "not a score submission";
     QTest::newRow("not a number, blank seen") << QByteArray("abc ") << "the score is not a number.";
     QTest::newRow("negative, blank seen") << QByteArray("-3 ") << "the score is negative";
+    QTest::newRow("nickname begins with a blank")
+        << QByteArray("2.5           By  k") << "the nickname begins or ends with a blank.";
     QTest::newRow("nickname can only grow too long")
         << QByteArray("2.5           By abcdefghijklmn") << "the nickname is longer";
     QTest::newRow("too long and ending in data")

@@ -69,7 +69,7 @@ void TestWebBoard::init()
     QVERIFY2(database, qPrintable(error));
     server = std::make_unique<ScoreServer>(*database);
     QVERIFY2(server->listen(QHostAddress::LocalHost, {0, 0}, &error), qPrintable(error));
-    WebLimits limits;
+    http::Limits limits;
     limits.maxConnections = 8;
     limits.idleMs = 1500;
     web = std::make_unique<WebBoard>(database->path(), server->metrics(), limits);
@@ -285,9 +285,11 @@ void TestWebBoard::misbehavingClientsLeaveSubmissionsAlone()
             return c->state() == QAbstractSocket::UnconnectedState;
         });
     };
-    // Those beyond the eight places go at once; the eight stay until they have been idle.
-    QTRY_VERIFY_WITH_TIMEOUT(closed() >= 12, 10000);
-    QCOMPARE(closed(), 12);
+    // Those beyond the eight places are turned away at once, and so is the head too large; the
+    // other seven stay until they have been idle.
+    QTRY_VERIFY_WITH_TIMEOUT(closed() >= 13, 10000);
+    QCOMPARE(closed(), 13);
+    QVERIFY(clients.front()->readAll().startsWith("HTTP/1.1 431 "));
     QVERIFY(exchange(server->ports()[0], clientPieces("1.5", "kim")).startsWith("Thanks"));
     QTRY_COMPARE_WITH_TIMEOUT(closed(), 20, 10000);
     QCOMPARE(request(QStringLiteral("/api/top")).json().value(u"total").toInt(), 1);
