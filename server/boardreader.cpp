@@ -1,5 +1,7 @@
 #include "boardreader.h"
 
+#include "scoredatabase.h"
+
 #include <sqlite3.h>
 
 namespace {
@@ -43,7 +45,7 @@ BoardReader::~BoardReader()
 std::unique_ptr<BoardReader> BoardReader::open(const QString &path, QString *error)
 {
     std::unique_ptr<BoardReader> reader(new BoardReader);
-    if (sqlite3_open_v2(path.toUtf8().constData(), &reader->m_db,
+    if (sqlite3_open_v2(sqliteFileName(path).constData(), &reader->m_db,
                         SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
         *error = QString::fromUtf8(sqlite3_errmsg(reader->m_db));
         return nullptr;

@@ -285,11 +285,16 @@ Server::Server(const Limits &limits, Handler handler, QObject *parent)
 {
     m_listener.setBudget(descriptorBudget(limits));
     connect(&m_listener, &Listener::accepted, this, &Server::take);
+    m_roomTimer.setSingleShot(true);
+    connect(&m_roomTimer, &QTimer::timeout, this, &Server::seatWaiting);
 }
 
 Server::~Server()
 {
     m_listener.close();
+    for (const auto &[descriptor, key] : std::as_const(m_waiting))
+        ::close(descriptor);
+    m_waiting.clear();
     // Each connection's destructor comes back to closed(): work on a copy.
     const QList<Connection *> connections = m_connections;
     qDeleteAll(connections);
@@ -312,18 +317,45 @@ void Server::take(int descriptor, const QHostAddress &peer)
         refuse(descriptor, QStringLiteral("too many connections from your address"));
         return;
     }
-    if (openConnections() >= m_limits.maxConnections && !makeRoom()) {
-        refuse(descriptor, QStringLiteral("the server is busy; please try again in a moment"));
+    // Counted from now, so that a peer cannot queue up more than its share either.
+    ++m_perPeer[key];
+    m_waiting.append({descriptor, key});
+    seatWaiting();
+}
+
+// Gives the waiting newcomers places while there are any or some can be made; while one still
+// waits the listener rests, and the newcomers behind it wait in the system's backlog.
+void Server::seatWaiting()
+{
+    while (!m_waiting.isEmpty() && (openConnections() < m_limits.maxConnections || makeRoom())) {
+        const auto [descriptor, key] = m_waiting.takeFirst();
+        seat(descriptor, key);
+    }
+    m_listener.setPaused(!m_waiting.isEmpty());
+    if (m_waiting.isEmpty()) {
+        m_roomTimer.stop();
         return;
     }
+    // The first moment a connection may have to make room.
+    qint64 next = m_limits.holdMs;
+    for (const Connection *connection : std::as_const(m_connections)) {
+        if (connection->phase() != Connection::Phase::Closing)
+            next = std::min(next, m_limits.holdMs - connection->phaseAge());
+    }
+    m_roomTimer.start(static_cast<int>(std::max<qint64>(next, 1)));
+}
+
+void Server::seat(int descriptor, const QString &key)
+{
     auto *socket = new QTcpSocket;
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         ::close(descriptor);
+        if (--m_perPeer[key] <= 0)
+            m_perPeer.remove(key);
         m_listener.release();
         return;
     }
-    ++m_perPeer[key];
     m_connections << new Connection(*this, socket, key);
 }
 
@@ -383,6 +415,8 @@ void Server::closed(Connection *connection)
     if (--m_perPeer[connection->key()] <= 0)
         m_perPeer.remove(connection->key());
     m_listener.release();
+    if (!m_waiting.isEmpty())
+        QMetaObject::invokeMethod(this, &Server::seatWaiting, Qt::QueuedConnection);
 }
 
 } // namespace http

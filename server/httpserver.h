@@ -6,9 +6,10 @@
 // a request head must arrive within headMs of its first byte and the whole request within
 // requestMs; a connection waiting for its next request, or for its client to take an answer,
 // goes after idleMs, and any connection after lifetimeMs. At maxConnections a newcomer takes the
-// place of a connection that has waited for its next request, or been on its way with one, for
-// holdMs; only when there is none is it turned away with 503. Requests are read strictly (see
-// httprequest.h), and one whose framing is in doubt is answered and its connection closed.
+// place of the connection that has waited longest for its next request, else of the one that has
+// been on its way with a request longest, once that has had holdMs; until then newcomers wait.
+// Requests are read strictly (see httprequest.h), and one whose framing is in doubt is answered
+// and its connection closed.
 #pragma once
 
 #include "httprequest.h"
@@ -17,6 +18,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 
@@ -59,7 +61,9 @@ private:
     friend class Connection;
 
     void take(int descriptor, const QHostAddress &peer);
+    void seat(int descriptor, const QString &key);
     bool makeRoom();
+    void seatWaiting();
     void refuse(int descriptor, const QString &reason);
     void closed(Connection *connection);
 
@@ -68,6 +72,8 @@ private:
     Listener m_listener;
     QList<Connection *> m_connections; // every one still open, closing ones too
     QHash<QString, int> m_perPeer;
+    QList<std::pair<int, QString>> m_waiting; // accepted at the cap: descriptor and peer
+    QTimer m_roomTimer;
 };
 
 } // namespace http

@@ -162,17 +162,23 @@ void Listener::release()
     updateWatch();
 }
 
-// Watches the socket only while there is room and the system is not out of descriptors.
+void Listener::setPaused(bool paused)
+{
+    m_paused = paused;
+    updateWatch();
+}
+
+// Watches the sockets only while there is room and the system is not out of descriptors.
 void Listener::updateWatch()
 {
-    const bool watch = m_open < m_budget && !m_rest.isActive();
+    const bool watch = m_open < m_budget && !m_rest.isActive() && !m_paused;
     for (const Socket &socket : std::as_const(m_sockets))
         socket.notifier->setEnabled(watch);
 }
 
 void Listener::acceptPending(int listening)
 {
-    while (m_open < m_budget && !m_rest.isActive()) {
+    while (m_open < m_budget && !m_rest.isActive() && !m_paused) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         const int descriptor = ::accept4(listening, reinterpret_cast<sockaddr *>(&peer), &length,

@@ -48,6 +48,8 @@ public:
     int open() const { return m_open; }
     // The owner has closed a connection it was handed.
     void release();
+    // While paused, newcomers wait in the system's backlog.
+    void setPaused(bool paused);
 
     // How often accept() failed for want of descriptors.
     qint64 exhaustedCount() const { return m_exhausted; }
@@ -72,5 +74,6 @@ private:
     QTimer m_rest;
     int m_budget = 256;
     int m_open = 0;
+    bool m_paused = false;
     qint64 m_exhausted = 0;
 };

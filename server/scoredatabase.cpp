@@ -4,17 +4,17 @@
 
 namespace {
 
-const char Schema[] =
-    "CREATE TABLE IF NOT EXISTS scores ("
-    " id INTEGER PRIMARY KEY,"
-    " score REAL NOT NULL,"
-    " score_text TEXT NOT NULL,"
-    " nickname TEXT NOT NULL,"
-    " peer TEXT NOT NULL,"
-    " submitted TEXT NOT NULL);"
-    "CREATE INDEX IF NOT EXISTS scores_by_score ON scores (score, id);"
+// Each statement as SQLite keeps it in sqlite_schema, so that an existing file's schema can be
+// compared with it exactly.
+const char *const SchemaObjects[][3] = {
+    {"table", "scores",
+     "CREATE TABLE scores ( id INTEGER PRIMARY KEY, score REAL NOT NULL, score_text TEXT NOT "
+     "NULL, nickname TEXT NOT NULL, peer TEXT NOT NULL, submitted TEXT NOT NULL)"},
+    {"index", "scores_by_score", "CREATE INDEX scores_by_score ON scores (score, id)"},
     // The web board finds a nickname's best score by this one.
-    "CREATE INDEX IF NOT EXISTS scores_by_nickname ON scores (nickname, score, id);";
+    {"index", "scores_by_nickname",
+     "CREATE INDEX scores_by_nickname ON scores (nickname, score, id)"},
+};
 
 QString text(sqlite3_stmt *statement, int column)
 {
@@ -29,7 +29,30 @@ bool bind(sqlite3_stmt *statement, int index, const QString &value)
                              SQLITE_TRANSIENT) == SQLITE_OK;
 }
 
+// The first value of a statement's first row; empty when it has none or fails.
+QString firstValue(sqlite3 *db, const char *sql, int *status = nullptr)
+{
+    sqlite3_stmt *statement = nullptr;
+    QString value;
+    int result = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    if (result == SQLITE_OK) {
+        result = sqlite3_step(statement);
+        if (result == SQLITE_ROW)
+            value = text(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    if (status)
+        *status = result;
+    return value;
+}
+
 } // namespace
+
+QByteArray sqliteFileName(const QString &path)
+{
+    const QByteArray name = path.toUtf8();
+    return name.startsWith("file:") ? "./" + name : name;
+}
 
 // A checkpoint is asked for once the log holds this many pages (4 MB of 4 KB pages), and made at
 // least this often. The log starts over from its beginning only once a checkpoint has copied all
@@ -64,7 +87,7 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
 {
     std::unique_ptr<ScoreDatabase> database(new ScoreDatabase);
     database->m_path = path;
-    const QByteArray name = path.toUtf8();
+    const QByteArray name = sqliteFileName(path);
     const int opened =
         sqlite3_open_v2(name.constData(), &database->m_db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -76,6 +99,10 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
     if (opened != SQLITE_OK)
         return fail(database->m_db ? database->lastError() : QStringLiteral("out of memory"));
     sqlite3_busy_timeout(database->m_db, 5000);
+    // Before anything is written: another program's database stays as it is.
+    QString why;
+    if (!database->checkSchema(&why))
+        return fail(why);
 
     // A file that is not a database, or one that cannot be written, fails here.
     sqlite3_stmt *mode = nullptr;
@@ -93,10 +120,18 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
 
     char *message = nullptr;
     // Every commit is synced: an acknowledged score survives a crash of the machine as well.
-    const QByteArray setup =
-        "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=" + QByteArray::number(LogSizeLimit);
-    if (sqlite3_exec(database->m_db, setup.constData(), nullptr, nullptr, &message) != SQLITE_OK ||
-        sqlite3_exec(database->m_db, Schema, nullptr, nullptr, &message) != SQLITE_OK) {
+    QByteArray setup =
+        "PRAGMA synchronous=FULL; PRAGMA journal_size_limit=" + QByteArray::number(LogSizeLimit) +
+        "; BEGIN IMMEDIATE; PRAGMA application_id=" + QByteArray::number(ApplicationId) +
+        "; PRAGMA user_version=" + QByteArray::number(SchemaVersion) + ';';
+    for (const auto &object : SchemaObjects) {
+        // "CREATE TABLE name" becomes "CREATE TABLE IF NOT EXISTS name".
+        const QByteArray statement(object[2]);
+        const qsizetype at = statement.indexOf(object[1]);
+        setup += statement.left(at) + "IF NOT EXISTS " + statement.mid(at) + ';';
+    }
+    setup += "COMMIT;";
+    if (sqlite3_exec(database->m_db, setup.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
         const QString why = QString::fromUtf8(message);
         sqlite3_free(message);
         return fail(why);
@@ -119,6 +154,51 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
     }
     database->startCheckpoints();
     return database;
+}
+
+bool ScoreDatabase::checkSchema(QString *error)
+{
+    int status = SQLITE_OK;
+    const int application = firstValue(m_db, "PRAGMA application_id", &status).toInt();
+    if (status != SQLITE_ROW) {
+        *error = lastError();
+        return false;
+    }
+    const int version = firstValue(m_db, "PRAGMA user_version").toInt();
+    QList<QStringList> found;
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(m_db,
+                           "SELECT type, name, sql FROM sqlite_schema WHERE name NOT LIKE "
+                           "'sqlite\\_%' ESCAPE '\\' ORDER BY type DESC, name DESC",
+                           -1, &statement, nullptr) != SQLITE_OK) {
+        *error = lastError();
+        return false;
+    }
+    while (sqlite3_step(statement) == SQLITE_ROW)
+        found.append({text(statement, 0), text(statement, 1), text(statement, 2)});
+    sqlite3_finalize(statement);
+
+    QList<QStringList> expected;
+    for (const auto &object : SchemaObjects)
+        expected.append(
+            {QLatin1String(object[0]), QLatin1String(object[1]), QLatin1String(object[2])});
+    std::sort(expected.begin(), expected.end(), std::greater<>());
+    std::sort(found.begin(), found.end(), std::greater<>());
+    // A new file; or one of ours; or one an earlier version made, before files were marked.
+    const bool empty = found.isEmpty() && application == 0 && version == 0;
+    const bool ours = application == ApplicationId || (application == 0 && version == 0);
+    if (empty || (ours && found == expected && version <= SchemaVersion))
+        return true;
+    const bool scoresTable = std::any_of(found.begin(), found.end(), [](const QStringList &object) {
+        return object[0] == u"table" && object[1] == u"scores";
+    });
+    if (!ours || !scoresTable)
+        *error = QStringLiteral("it is not an Orvane score database");
+    else if (version > SchemaVersion)
+        *error = QStringLiteral("it was written by a newer version of orvane-scored");
+    else
+        *error = QStringLiteral("its tables are not those of an Orvane score database");
+    return false;
 }
 
 bool ScoreDatabase::fileMoved() const
@@ -151,7 +231,7 @@ void ScoreDatabase::startCheckpoints()
 {
     // The hook takes the place of SQLite's automatic checkpoint on commit.
     sqlite3_wal_hook(m_db, &ScoreDatabase::walCommitted, this);
-    const QByteArray name = m_path.toUtf8();
+    const QByteArray name = sqliteFileName(m_path);
     m_checkpointer = std::thread([this, name] {
         sqlite3 *db = nullptr;
         if (sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,

@@ -29,15 +29,25 @@ struct ScoreEntry
     QDateTime submitted; // UTC
 };
 
+// The name SQLite is given for a path: a path is always a file's path, never read as a URI
+// ("file:scores.db?mode=memory" is a file of that name in the working folder).
+QByteArray sqliteFileName(const QString &path);
+
 class ScoreDatabase
 {
 public:
+    // What marks a file as one of Orvane's score databases ("ORVN"), and the version of its
+    // schema.
+    static constexpr int ApplicationId = 0x4f52564e;
+    static constexpr int SchemaVersion = 1;
+
     ~ScoreDatabase();
     ScoreDatabase(const ScoreDatabase &) = delete;
     ScoreDatabase &operator=(const ScoreDatabase &) = delete;
 
-    // Opens or creates the file; on failure (a file that cannot be written among them) returns
-    // null and says why in error.
+    // Opens or creates the file; on failure (a file that cannot be written, or another program's
+    // database among them) returns null and says why in error. Another program's file is left
+    // exactly as it was.
     static std::unique_ptr<ScoreDatabase> open(const QString &path, QString *error);
 
     // Stores the whole batch or, on failure, none of it; a file that was removed or replaced
@@ -53,6 +63,8 @@ public:
 private:
     ScoreDatabase() = default;
     QString lastError() const;
+    // Whether the file holds this server's schema, none at all, or something else.
+    bool checkSchema(QString *error);
     // The file at the path is no longer the one this connection writes to.
     bool fileMoved() const;
     void startCheckpoints();

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -31,6 +32,57 @@ struct Http
     QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
 };
 
+// What a client of its own making gets: every byte the server sent, and whether it closed.
+struct Raw
+{
+    QByteArray reply;
+    bool closed = false;
+    int answers() const { return static_cast<int>(reply.count("\r\nDate: ")); }
+};
+
+// Sends the bytes from the given loopback address and reads until the server closes, or for
+// waitMs.
+Raw raw(quint16 port, const QByteArray &bytes, int waitMs = 5000, const QHostAddress &from = {})
+{
+    QTcpSocket socket;
+    if (!from.isNull())
+        socket.bind(from, 0);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    Raw raw;
+    if (!socket.waitForConnected(5000))
+        return raw;
+    socket.write(bytes);
+    raw.closed = QTest::qWaitFor(
+        [&] {
+            raw.reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        waitMs);
+    raw.reply += socket.readAll();
+    return raw;
+}
+
+// A client that connects from the given address and sends what it is told, when it is told.
+std::unique_ptr<QTcpSocket> client(quint16 port, const QHostAddress &from,
+                                   const QByteArray &first = {})
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(from, 0);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (socket->waitForConnected(5000) && !first.isEmpty()) {
+        socket->write(first);
+        socket->flush();
+    }
+    return socket;
+}
+
+QHostAddress loopback(int host)
+{
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(host));
+}
+
+const QByteArray Get("GET /api/top HTTP/1.1\r\nHost: board\r\n\r\n");
+
 } // namespace
 
 class TestWebBoard : public QObject
@@ -49,8 +101,19 @@ private slots:
     void pageAndHeaders();
     void metricsCountRealSubmissions();
     void misbehavingClientsLeaveSubmissionsAlone();
+    void ambiguousFramingIsRefusedAndClosed_data();
+    void ambiguousFramingIsRefusedAndClosed();
+    void closeIsHonoured_data();
+    void closeIsHonoured();
+    void keepAliveServesRequestAfterRequest();
+    void slowHeadsFromOneAddressLeaveOthersServed();
+    void slowHeadsMakeRoomAtTheCap();
+    void idleKeepAliveMakesRoom();
+    void requestsMustArriveInTime_data();
+    void requestsMustArriveInTime();
 
 private:
+    void startWeb(const http::Limits &limits);
     Http request(const QString &target, const QByteArray &verb = "GET");
     void fill(const QList<std::pair<double, QString>> &scores);
 
@@ -72,7 +135,14 @@ void TestWebBoard::init()
     http::Limits limits;
     limits.maxConnections = 8;
     limits.idleMs = 1500;
+    startWeb(limits);
+}
+
+void TestWebBoard::startWeb(const http::Limits &limits)
+{
+    web.reset();
     web = std::make_unique<WebBoard>(database->path(), server->metrics(), limits);
+    QString error;
     QVERIFY2(web->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
 }
 
@@ -293,6 +363,202 @@ void TestWebBoard::misbehavingClientsLeaveSubmissionsAlone()
     QVERIFY(exchange(server->ports()[0], clientPieces("1.5", "kim")).startsWith("Thanks"));
     QTRY_COMPARE_WITH_TIMEOUT(closed(), 20, 10000);
     QCOMPARE(request(QStringLiteral("/api/top")).json().value(u"total").toInt(), 1);
+}
+
+void TestWebBoard::ambiguousFramingIsRefusedAndClosed_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("status");
+    QTest::newRow("two differing lengths")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\n"
+                      "abc")
+        << 400;
+    QTest::newRow("length and transfer coding")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 5\r\n"
+                      "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n")
+        << 400;
+    QTest::newRow("length that wraps")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 18446744073709551616\r\n\r\n")
+        << 400;
+    QTest::newRow("length -1") << QByteArray(
+                                      "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: -1\r\n\r\n")
+                               << 400;
+    QTest::newRow("length +5")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: +5\r\n\r\nabcde") << 400;
+    QTest::newRow("blank before the colon")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nTransfer-Encoding : chunked\r\n\r\n0\r\n\r\n")
+        << 400;
+    QTest::newRow("obs-fold") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nX-A: b\r\n c\r\n\r\n")
+                              << 400;
+    QTest::newRow("bare LF") << QByteArray("GET / HTTP/1.1\nHost: a\n\n") << 400;
+    QTest::newRow("no Host") << QByteArray("GET / HTTP/1.1\r\n\r\n") << 400;
+    QTest::newRow("two Hosts") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n") << 400;
+    QTest::newRow("malformed request line") << QByteArray("GARBAGE\r\n\r\n") << 400;
+    QTest::newRow("head over the limit")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nX-A: " + QByteArray(9000, 'a') + "\r\n\r\n")
+        << 431;
+    QTest::newRow("body over the limit")
+        << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 100000\r\n\r\n" +
+                      QByteArray(100000, 'x'))
+        << 413;
+    QTest::newRow("unknown version") << QByteArray("GET / HTTP/1.7\r\nHost: a\r\n\r\n") << 505;
+}
+
+// A request whose framing a proxy could read differently gets its status and the connection
+// closes: the request behind it on the same connection is never served.
+void TestWebBoard::ambiguousFramingIsRefusedAndClosed()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, status);
+    const Raw answer = raw(web->port(), bytes + Get);
+    QVERIFY(answer.closed);
+    QVERIFY2(answer.reply.startsWith(QByteArray("HTTP/1.1 " + QByteArray::number(status) + ' ')),
+             answer.reply.left(80).constData());
+    QCOMPARE(answer.answers(), 1);
+    QVERIFY(answer.reply.contains("\r\nConnection: close\r\n"));
+    QVERIFY(answer.reply.contains("\r\nDate: "));
+    QCOMPARE(request(QStringLiteral("/api/top")).status, 200);
+}
+
+void TestWebBoard::closeIsHonoured_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("Connection: close")
+        << QByteArray("GET /api/top HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+    QTest::newRow("HTTP/1.0") << QByteArray("GET /api/top HTTP/1.0\r\n\r\n");
+    QTest::newRow("HEAD, HTTP/1.0") << QByteArray("HEAD / HTTP/1.0\r\n\r\n");
+}
+
+// A client that asks for one answer gets it and the end of the connection at once, not after
+// the idle time: a load tool that speaks HTTP/1.0 is not held up.
+void TestWebBoard::closeIsHonoured()
+{
+    QFETCH(QByteArray, request);
+    startWeb({}); // idle connections stay 15 s
+    const Raw answer = raw(web->port(), request, 3000);
+    QVERIFY(answer.closed);
+    QVERIFY2(answer.reply.startsWith("HTTP/1.1 200 OK\r\n"), answer.reply.constData());
+    QCOMPARE(answer.answers(), 1);
+    QVERIFY(answer.reply.contains("\r\nConnection: close\r\n"));
+}
+
+void TestWebBoard::keepAliveServesRequestAfterRequest()
+{
+    startWeb({});
+    // Three requests in one write, and an HTTP/1.0 client that asks to keep the connection.
+    const Raw pipelined = raw(web->port(), Get + Get + Get, 1500);
+    QVERIFY(!pipelined.closed);
+    QCOMPARE(pipelined.answers(), 3);
+    const Raw kept = raw(web->port(),
+                         "GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"
+                         "GET /board.css HTTP/1.0\r\n\r\n",
+                         3000);
+    QVERIFY(kept.closed);
+    QCOMPARE(kept.answers(), 2);
+}
+
+// 260 connections from one address that send a request head slowly: 32 are kept, the others
+// are turned away at once, and another address is served meanwhile.
+void TestWebBoard::slowHeadsFromOneAddressLeaveOthersServed()
+{
+    startWeb({});
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 260; ++i)
+        slow.push_back(client(web->port(), loopback(1), "GET /api/top HTTP/1.1\r\nHo"));
+    const auto open = [&slow] {
+        return std::count_if(slow.begin(), slow.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::ConnectedState;
+        });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(open(), 32, 10000);
+    QByteArray refused;
+    for (const auto &socket : slow)
+        refused =
+            socket->state() == QAbstractSocket::UnconnectedState ? socket->readAll() : refused;
+    QVERIFY2(refused.startsWith("HTTP/1.1 503 Service Unavailable\r\n"), refused.constData());
+    QVERIFY(refused.contains("\r\nRetry-After: 1\r\n"));
+    const Raw other = raw(web->port(), Get, 5000, loopback(2));
+    QVERIFY2(other.reply.startsWith("HTTP/1.1 200 OK\r\n"), other.reply.left(80).constData());
+    QCOMPARE(open(), 32); // still there: the answer did not wait for their deadline
+}
+
+// Slow heads from several addresses fill every place: a newcomer takes the place of the one
+// that has been on its way longest, which is told why.
+void TestWebBoard::slowHeadsMakeRoomAtTheCap()
+{
+    http::Limits limits;
+    limits.maxConnections = 8;
+    limits.maxPerPeer = 2;
+    startWeb(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < 8; ++i)
+        slow.push_back(client(web->port(), loopback(1 + i / 2), "GET / HTTP/1.1\r\n"));
+    const Raw newcomer = raw(web->port(), Get + Get, 5000, loopback(9));
+    QVERIFY2(newcomer.reply.startsWith("HTTP/1.1 200 OK\r\n"), newcomer.reply.left(80).constData());
+    QCOMPARE(newcomer.answers(), 2);
+    // One of them made room, and was told so; the others wait on.
+    const auto closed = [&slow] {
+        return std::count_if(slow.begin(), slow.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    QTRY_COMPARE(closed(), 1);
+    for (const auto &socket : slow) {
+        const QByteArray reply = socket->readAll();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            QVERIFY2(reply.startsWith("HTTP/1.1 503 "), reply.constData());
+        else
+            QVERIFY(reply.isEmpty());
+    }
+}
+
+// Browsers keep connections open between requests: at the cap, the one idle longest goes.
+void TestWebBoard::idleKeepAliveMakesRoom()
+{
+    http::Limits limits;
+    limits.maxConnections = 2;
+    limits.holdMs = 200;
+    startWeb(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> kept;
+    for (int i = 0; i < 2; ++i) {
+        kept.push_back(client(web->port(), loopback(1), Get));
+        QTRY_VERIFY(kept.back()->bytesAvailable() > 0);
+        kept.back()->readAll();
+    }
+    const Raw newcomer = raw(web->port(), Get, 5000, loopback(2));
+    QVERIFY2(newcomer.reply.startsWith("HTTP/1.1 200 OK\r\n"), newcomer.reply.left(80).constData());
+    QTRY_COMPARE(kept[0]->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(kept[1]->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestWebBoard::requestsMustArriveInTime_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("trickle");
+    QTest::newRow("head") << QByteArray("GET /api/top HTTP/1.1\r\nHost: a\r\n")
+                          << QByteArray("X: y\r\n");
+    QTest::newRow("body") << QByteArray("GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 1000\r\n\r\n")
+                          << QByteArray("x");
+}
+
+// A client that keeps sending a little, but never the whole request, is answered 408 and closed
+// once its deadline has passed, however regularly it sends.
+void TestWebBoard::requestsMustArriveInTime()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, trickle);
+    http::Limits limits;
+    limits.headMs = 400;
+    limits.requestMs = 800;
+    startWeb(limits);
+    auto slow = client(web->port(), loopback(1), start);
+    QTimer drip;
+    connect(&drip, &QTimer::timeout, slow.get(), [&] { slow->write(trickle); });
+    drip.start(50);
+    QByteArray reply;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (reply += slow->readAll(), slow->state() == QAbstractSocket::UnconnectedState), 10000);
+    QVERIFY2(reply.startsWith("HTTP/1.1 408 Request Timeout\r\n"), reply.left(80).constData());
 }
 
 QTEST_GUILESS_MAIN(TestWebBoard)
