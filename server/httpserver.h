@@ -55,7 +55,7 @@ public:
     int openConnections() const;
     // The most descriptors its connections may use at once: the places, and room for those
     // closing after their last answer, which the per-peer limit counts.
-    static int descriptorBudget(const Limits &limits) { return limits.maxConnections + 64; }
+    static int descriptorBudget(const Limits &limits) { return limits.maxConnections + 32; }
 
 private:
     friend class Connection;

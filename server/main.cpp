@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
     ScoreServer::Limits limits;
     limits.maxClients = options.maxClients;
     limits.maxPerPeer = options.maxPerPeer;
-    limits.maxWaiting = options.maxClients;
+    limits.maxWaiting = std::max(1, options.maxClients / 2);
     const http::Limits webLimits;
     QString error;
     // Before the database is touched, so that a refused start leaves nothing behind.

@@ -63,17 +63,19 @@ std::pair<QString, QString> logFields(const QByteArray &bytes)
 // How long an answered connection may take to close after its line.
 constexpr int LingerMs = 5000;
 
+// "1 second", "0.3 seconds", "15 seconds".
 QString seconds(int milliseconds)
 {
-    return QString::number(milliseconds / 1000.0);
+    return QString::number(milliseconds / 1000.0) +
+           (milliseconds == 1000 ? QStringLiteral(" second") : QStringLiteral(" seconds"));
 }
 
 } // namespace
 
 ScoreConnection::ScoreConnection(ConnectionHost &host, const ServerLimits &limits,
-                                 QTcpSocket *socket, QString key, QObject *parent)
+                                 QTcpSocket *socket, QString key, quint64 seat, QObject *parent)
     : QObject(parent), m_host(host), m_limits(limits), m_socket(socket), m_peer(peerName(*socket)),
-      m_key(std::move(key))
+      m_key(std::move(key)), m_seat(seat)
 {
     m_age.start();
     socket->setParent(this);
@@ -115,11 +117,10 @@ bool ScoreConnection::begun() const
 void ScoreConnection::evict(int holdMs)
 {
     reject(RejectReason::Evicted,
-           begun() ? QStringLiteral("the submission was not complete within %1 seconds, and "
-                                    "others are waiting.")
-                         .arg(seconds(holdMs))
-                   : QStringLiteral("no submission began within %1 seconds, and others are "
+           begun() ? QStringLiteral("the submission was not complete within %1, and others are "
                                     "waiting.")
+                         .arg(seconds(holdMs))
+                   : QStringLiteral("no submission began within %1, and others are waiting.")
                          .arg(seconds(holdMs)));
 }
 
@@ -187,12 +188,11 @@ void ScoreConnection::timerEvent(QTimerEvent *event)
         if (m_quietEnd.hasExpired())
             quiet();
         else if (m_lifeEnd.hasExpired())
-            reject(RejectReason::TooSlow,
-                   QStringLiteral("the submission took longer than %1 seconds.")
-                       .arg(seconds(m_limits.lifetimeMs)));
+            reject(RejectReason::TooSlow, QStringLiteral("the submission took longer than %1.")
+                                              .arg(seconds(m_limits.lifetimeMs)));
         else if (m_idleEnd.hasExpired() && m_bytes.isEmpty())
             reject(RejectReason::Idle,
-                   QStringLiteral("nothing arrived for %1 seconds.").arg(seconds(m_limits.idleMs)));
+                   QStringLiteral("nothing arrived for %1.").arg(seconds(m_limits.idleMs)));
         else if (m_idleEnd.hasExpired())
             quiet(); // the sender has stopped: what it sent is all there is
         else

@@ -23,7 +23,7 @@ struct ServerLimits
     qsizetype maxBytes = 512;
     int maxClients = 256; // connections read at a time
     int maxPerPeer = 32;  // places one peer (an IPv4 address, an IPv6 /64) may hold at a time
-    int maxWaiting = 256; // accepted connections waiting for a place
+    int maxWaiting = 128; // accepted connections waiting for a place
     int waitMs = 10000;   // the longest a connection waits for a place
     int holdMs = 1000;    // while others wait, a connection that has held its place this long
                           // without completing a submission gives it up
@@ -54,13 +54,15 @@ class ScoreConnection : public QObject
 public:
     // Takes the socket over; key is what the host counts the peer's places by.
     ScoreConnection(ConnectionHost &host, const ServerLimits &limits, QTcpSocket *socket,
-                    QString key, QObject *parent);
+                    QString key, quint64 seat, QObject *parent);
     ~ScoreConnection() override;
 
     const QString &peer() const { return m_peer; }
     const QString &key() const { return m_key; }
     // How long it has held its place.
     qint64 age() const { return m_age.elapsed(); }
+    // The order in which connections took their places: the lower, the longer held.
+    quint64 seat() const { return m_seat; }
 
     // Still being read after holding its place for holdMs: a client that means to submit sends
     // its whole submission at once, and is answered a moment later.
@@ -100,6 +102,7 @@ private:
     QTcpSocket *m_socket;
     QString m_peer;
     QString m_key;
+    quint64 m_seat;
     QElapsedTimer m_age;
     QByteArray m_bytes;
     QBasicTimer m_timer;

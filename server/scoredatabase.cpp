@@ -192,10 +192,10 @@ bool ScoreDatabase::checkSchema(QString *error)
     const bool scoresTable = std::any_of(found.begin(), found.end(), [](const QStringList &object) {
         return object[0] == u"table" && object[1] == u"scores";
     });
-    if (!ours || !scoresTable)
-        *error = QStringLiteral("it is not an Orvane score database");
-    else if (version > SchemaVersion)
+    if (application == ApplicationId && version > SchemaVersion)
         *error = QStringLiteral("it was written by a newer version of orvane-scored");
+    else if (!ours || !scoresTable)
+        *error = QStringLiteral("it is not an Orvane score database");
     else
         *error = QStringLiteral("its tables are not those of an Orvane score database");
     return false;

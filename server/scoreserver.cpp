@@ -215,7 +215,7 @@ ScoreConnection *ScoreServer::seatOne(std::deque<Waiting>::iterator waiting)
     socket->disconnect(this);
     ++m_active;
     ++m_perPeer[key];
-    auto *connection = new ScoreConnection(*this, m_limits, socket, key, this);
+    auto *connection = new ScoreConnection(*this, m_limits, socket, key, ++m_seats, this);
     ++m_metrics.openConnections;
     connect(connection, &QObject::destroyed, this, [this] { --m_metrics.openConnections; });
     m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
@@ -254,7 +254,7 @@ void ScoreServer::makeRoom()
             if (!connection->heldWithoutCompleting(m_limits.holdMs))
                 continue;
             if (!victim || (victim->begun() && !connection->begun()) ||
-                (victim->begun() == connection->begun() && connection->age() > victim->age()))
+                (victim->begun() == connection->begun() && connection->seat() < victim->seat()))
                 victim = connection;
         }
         if (!victim)

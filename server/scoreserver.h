@@ -110,6 +110,7 @@ private:
     QThreadPool m_writer; // one thread: batches are written in order
     bool m_committing = false;
     int m_active = 0;                     // places taken: connections being read or stored
+    quint64 m_seats = 0;                  // places given so far
     std::deque<Waiting> m_waiting;        // accepted, not yet read, in order of arrival
     QHash<QString, int> m_perPeer;        // connections open, by peer, waiting ones aside
     QHash<QString, int> m_waitingPerPeer; // connections waiting, by peer

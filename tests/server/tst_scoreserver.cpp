@@ -2,6 +2,8 @@
 #include "scoredatabase.h"
 #include "scoreserver.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,8 +15,12 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <netinet/in.h>
 
 namespace {
 
@@ -25,6 +31,33 @@ struct Running
     quint16 port = 0;
     QStringList log;
 };
+
+// A connection from the given loopback address that sends what it is given at once.
+std::unique_ptr<QTcpSocket> connection(quint16 port, int host, const QByteArray &bytes = {})
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(host)), 0);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (socket->waitForConnected(5000) && !bytes.isEmpty()) {
+        socket->write(bytes);
+        socket->flush();
+    }
+    return socket;
+}
+
+// Everything the server sent on the connection once it has closed it.
+QByteArray closedWith(QTcpSocket &socket, int timeoutMs = 10000)
+{
+    QByteArray reply;
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    reply += socket.readAll();
+    return closed ? reply : reply + "<still open>";
+}
 
 } // namespace
 
@@ -61,6 +94,18 @@ private slots:
     void databaseFileGoneUnderTheServer_data();
     void databaseFileGoneUnderTheServer();
     void readOnlyDatabaseIsRefused();
+    void tricklingSubmittersGiveWay();
+    void notBegunGoesBeforeBegun();
+    void waitingQueueIsBoundedAndFair();
+    void waitingConnectionsTimeOut();
+    void everyRejectionIsCounted_data();
+    void everyRejectionIsCounted();
+    void peerKeys_data();
+    void peerKeys();
+    void listenerRestsWhenDescriptorsRunOut();
+    void foreignDatabasesAreRefusedUntouched_data();
+    void foreignDatabasesAreRefusedUntouched();
+    void pathThatLooksLikeAUri();
 
 private:
     void start(ServerLimits limits = testLimits());
@@ -416,6 +461,10 @@ void TestScoreServer::slowConnectionsMakeRoomFirst()
             holders.back()->write("3           By k");
         QTRY_COMPARE(running.server->activeConnections(), i + 1);
     }
+    // Until the youngest has held its place that long too, so that all of them could go.
+    QElapsedTimer sinceLast;
+    sinceLast.start();
+    QTRY_VERIFY(sinceLast.hasExpired(limits.holdMs));
 
     QCOMPARE(exchange(running.port, clientPieces("2", "bo"), 10, 10000,
                       QHostAddress(QStringLiteral("127.0.0.2"))),
@@ -645,6 +694,356 @@ void TestScoreServer::readOnlyDatabaseIsRefused()
     QVERIFY2(error.contains(QLatin1String("cannot be written")) ||
                  error.contains(QLatin1String("readonly")),
              qPrintable(error));
+}
+
+// Connections from eight addresses that send a score and the separator, then a nickname byte
+// now and then, hold every place: a whole submission from a ninth address is answered once the
+// longest-held of them has had its second, not when their time runs out.
+void TestScoreServer::tricklingSubmittersGiveWay()
+{
+    ServerLimits limits; // the time a place is held without completing: as shipped
+    limits.maxClients = 8;
+    limits.maxPerPeer = 1;
+    start(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> tricklers;
+    for (int host = 1; host <= 8; ++host)
+        tricklers.push_back(connection(running.port, host, "3           By "));
+    QTRY_COMPARE(running.server->activeConnections(), 8);
+    QTimer drip;
+    connect(&drip, &QTimer::timeout, this, [&] {
+        for (const auto &socket : tricklers)
+            socket->write("a");
+    });
+    drip.start(250);
+
+    const QByteArray answer = exchange(running.port, clientPieces("2", "kim"), 10, 5000,
+                                       QHostAddress(QStringLiteral("127.0.0.9")));
+    QCOMPARE(answer, QByteArray("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n"));
+    drip.stop();
+    // The one that made room was told why.
+    const auto gone = std::find_if(tricklers.begin(), tricklers.end(), [](const auto &socket) {
+        return socket->state() != QAbstractSocket::ConnectedState;
+    });
+    QVERIFY(gone != tricklers.end());
+    QCOMPARE(closedWith(**gone), QByteArray("Rejected: the submission was not complete within 1 "
+                                            "second, and others are waiting.\n"));
+}
+
+// A connection that sent only part of a score has not begun a submission: it makes room before
+// an older one that has sent its score and the separator.
+void TestScoreServer::notBegunGoesBeforeBegun()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = 2;
+    limits.idleMs = limits.lifetimeMs = 60000;
+    limits.holdMs = 300;
+    start(limits);
+    auto begun = connection(running.port, 1, "3           By ki");
+    QTRY_COMPARE(running.server->activeConnections(), 1);
+    auto digits = connection(running.port, 2, "3.2");
+    QTRY_COMPARE(running.server->activeConnections(), 2);
+    // Until the younger has held its place that long too, so that either could go.
+    QElapsedTimer sinceLast;
+    sinceLast.start();
+    QTRY_VERIFY(sinceLast.hasExpired(limits.holdMs));
+
+    QCOMPARE(exchange(running.port, clientPieces("2", "bo"), 10, 5000,
+                      QHostAddress(QStringLiteral("127.0.0.3"))),
+             QByteArray("Thanks, bo: 2 s is #1 of 1. Best: 2 s by bo.\n"));
+    QCOMPARE(closedWith(*digits), QByteArray("Rejected: no submission began within 0.3 seconds, "
+                                             "and others are waiting.\n"));
+    QCOMPARE(begun->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(begun->bytesAvailable(), 0);
+}
+
+// One address cannot fill the queue of waiting connections: beyond it its newest connections are
+// told the server is busy, and a free place goes to the address that holds the fewest.
+void TestScoreServer::waitingQueueIsBoundedAndFair()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = limits.maxPerPeer = 2;
+    limits.maxWaiting = 4;
+    limits.idleMs = limits.lifetimeMs = limits.holdMs = limits.waitMs = 60000;
+    start(limits);
+    std::vector<std::unique_ptr<QTcpSocket>> first;
+    for (int i = 0; i < 8; ++i) {
+        first.push_back(connection(running.port, 1));
+        // One at a time, so that which are the newest is known.
+        QTRY_COMPARE(running.server->activeConnections() + running.server->waitingConnections() +
+                         running.server->metrics().rejected[int(RejectReason::Busy)].load(),
+                     i + 1);
+    }
+    QCOMPARE(running.server->activeConnections(), 2);
+    QCOMPARE(running.server->waitingConnections(), 4);
+    for (int i = 6; i < 8; ++i)
+        QCOMPARE(closedWith(*first[i]),
+                 QByteArray("Rejected: the server is busy; please try again in a moment.\n"));
+
+    // A newcomer from elsewhere: the queue is full, so the newest waiting one of the address
+    // with the most waiting goes.
+    auto other = connection(running.port, 2, "2           By kimdata");
+    QCOMPARE(closedWith(*first[5]),
+             QByteArray("Rejected: the server is busy; please try again in a moment.\n"));
+    QCOMPARE(running.server->waitingConnections(), 4);
+
+    first[0].reset(); // a place frees up: the newcomer's address holds none, so it is seated
+    QCOMPARE(closedWith(*other), QByteArray("Thanks, kim: 2 s is #1 of 1. Best: 2 s by kim.\n"));
+    for (int i = 2; i < 5; ++i) {
+        QCOMPARE(first[i]->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(first[i]->bytesAvailable(), 0);
+    }
+    QCOMPARE(running.server->metrics().rejected[int(RejectReason::Busy)].load(), 3);
+}
+
+void TestScoreServer::waitingConnectionsTimeOut()
+{
+    ServerLimits limits = testLimits();
+    limits.maxClients = 1;
+    limits.idleMs = limits.lifetimeMs = limits.holdMs = 60000;
+    limits.waitMs = 300;
+    start(limits);
+    auto seated = connection(running.port, 1);
+    QTRY_COMPARE(running.server->activeConnections(), 1);
+    auto waiting = connection(running.port, 2, "2           By kimdata");
+    QCOMPARE(closedWith(*waiting),
+             QByteArray("Rejected: the server is busy; please try again in a moment.\n"));
+    QCOMPARE(seated->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(running.server->waitingConnections(), 0);
+}
+
+void TestScoreServer::everyRejectionIsCounted_data()
+{
+    QTest::addColumn<int>("reason");
+    for (int reason = 0; reason < RejectReasonCount; ++reason)
+        QTest::newRow(reasonLabel(static_cast<RejectReason>(reason))) << reason;
+}
+
+// Each reason /metrics lists can happen, and is counted where it happens, once.
+void TestScoreServer::everyRejectionIsCounted()
+{
+    QFETCH(int, reason);
+    ServerLimits limits = testLimits();
+    limits.lifetimeMs = 600;
+    limits.maxClients = 1;
+    limits.holdMs = 100;
+    limits.waitMs = 300;
+    start(limits);
+    const auto why = static_cast<RejectReason>(reason);
+    std::unique_ptr<QTcpSocket> holder;
+    QByteArray reply;
+    switch (why) {
+    case RejectReason::Invalid:
+        reply = exchange(running.port, {QByteArray("fast           By kimdata")});
+        break;
+    case RejectReason::TooLarge:
+        reply = exchange(running.port, clientPieces("1", "abcdefghijk"));
+        break;
+    case RejectReason::TooSlow:
+        reply = exchange(running.port, {"1", " ", " ", " ", " ", " ", " "}, 150);
+        break;
+    case RejectReason::Idle:
+        reply = exchange(running.port, {});
+        break;
+    case RejectReason::Evicted:
+        holder = connection(running.port, 1);
+        QTRY_COMPARE(running.server->activeConnections(), 1);
+        QVERIFY(exchange(running.port, clientPieces("1", "kim"), 10, 5000,
+                         QHostAddress(QStringLiteral("127.0.0.2")))
+                    .startsWith("Thanks"));
+        reply = closedWith(*holder);
+        break;
+    case RejectReason::Busy:
+        holder = connection(running.port, 1, "1           By k");
+        QTRY_COMPARE(running.server->activeConnections(), 1);
+        // From the same address: it may not take the place of its own.
+        reply = exchange(running.port, clientPieces("1", "kim"), 10, 5000,
+                         QHostAddress(QStringLiteral("127.0.0.1")));
+        break;
+    case RejectReason::Stopping:
+        holder = connection(running.port, 1, "1           By k");
+        QTRY_COMPARE(running.server->activeConnections(), 1);
+        running.server->shutDown(0);
+        reply = closedWith(*holder);
+        break;
+    case RejectReason::Incomplete:
+        holder = connection(running.port, 1, "1           By k");
+        QTRY_COMPARE(running.server->activeConnections(), 1);
+        ::shutdown(static_cast<int>(holder->socketDescriptor()), SHUT_WR);
+        reply = closedWith(*holder);
+        break;
+    case RejectReason::NotStored: {
+        sqlite3 *other = nullptr;
+        QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &other), SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(other, "ALTER TABLE scores RENAME TO kept", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(other);
+        reply = exchange(running.port, clientPieces("1", "kim"));
+        break;
+    }
+    }
+    QVERIFY2(reply.startsWith("Rejected: "), reply.constData());
+    const ServerMetrics &metrics = running.server->metrics();
+    for (int r = 0; r < RejectReasonCount; ++r)
+        QCOMPARE(metrics.rejected[r].load(), r == reason ? 1 : 0);
+}
+
+void TestScoreServer::peerKeys_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("IPv4") << "192.0.2.7"
+                          << "192.0.2.7";
+    QTest::newRow("IPv4 over IPv6") << "::ffff:192.0.2.7"
+                                    << "192.0.2.7";
+    QTest::newRow("IPv6 host") << "2001:db8:1:2:aaaa:bbbb:cccc:dddd"
+                               << "2001:db8:1:2::/64";
+    QTest::newRow("same /64") << "2001:db8:1:2::1"
+                              << "2001:db8:1:2::/64";
+    QTest::newRow("next /64") << "2001:db8:1:3::1"
+                              << "2001:db8:1:3::/64";
+    QTest::newRow("loopback") << "::1"
+                              << "::/64";
+}
+
+// One IPv6 host usually has a whole /64: its addresses share one share of the places.
+void TestScoreServer::peerKeys()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, key);
+    QCOMPARE(peerKey(QHostAddress(address)), key);
+}
+
+// Out of descriptors, a listener rests between tries instead of failing accept() in a busy
+// loop, and takes the waiting connections as soon as descriptors are free again.
+void TestScoreServer::listenerRestsWhenDescriptorsRunOut()
+{
+    Listener listener;
+    QString error;
+    QVERIFY2(listener.listen(QHostAddress::LocalHost, {0}, &error), qPrintable(error));
+    std::vector<int> taken;
+    connect(&listener, &Listener::accepted, this,
+            [&taken](int descriptor, const QHostAddress &) { taken.push_back(descriptor); });
+
+    // The clients' sockets exist before the limit is lowered; connecting takes no descriptor.
+    std::vector<int> clients;
+    for (int i = 0; i < 20; ++i)
+        clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    rlimit saved{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    int highest = 0;
+    for (int fd = 0; fd < 4096; ++fd)
+        highest = ::fcntl(fd, F_GETFD) >= 0 ? fd : highest;
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(highest + 1);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    // Every free descriptor below the limit taken, then three given back.
+    std::vector<int> fillers;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(fd);
+    lowered.rlim_cur += 3;
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(listener.ports().value(0));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const int client : clients)
+        ::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address);
+
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY2(listener.exhaustedCount() >= 3, // it ran out, rested and tried again
+                 qPrintable(QStringLiteral("%1 taken, %2 tries, highest %3")
+                                .arg(taken.size())
+                                .arg(listener.exhaustedCount())
+                                .arg(highest)));
+    const qint64 elapsed = clock.elapsed();
+    const qint64 tries = listener.exhaustedCount();
+    QCOMPARE(taken.size(), 3u);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    for (const int filler : fillers)
+        ::close(filler);
+    // A busy loop would have failed thousands of times by now; a resting one once a rest.
+    QVERIFY2(tries <= elapsed / Listener::RestMs + 2,
+             qPrintable(QStringLiteral("%1 tries in %2 ms").arg(tries).arg(elapsed)));
+
+    QTRY_COMPARE(taken.size(), clients.size());
+    for (const int descriptor : taken)
+        ::close(descriptor);
+    for (const int client : clients)
+        ::close(client);
+}
+
+void TestScoreServer::foreignDatabasesAreRefusedUntouched_data()
+{
+    QTest::addColumn<QByteArray>("sql");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another program's tables")
+        << QByteArray("CREATE TABLE notes (x); INSERT INTO notes VALUES (1);")
+        << "it is not an Orvane score database";
+    QTest::newRow("marked as another program's")
+        << QByteArray("PRAGMA application_id = 1234; CREATE TABLE t (x);")
+        << "it is not an Orvane score database";
+    QTest::newRow("scores with an extra NOT NULL column")
+        << QByteArray("CREATE TABLE scores ( id INTEGER PRIMARY KEY, score REAL NOT NULL, "
+                      "score_text TEXT NOT NULL, nickname TEXT NOT NULL, peer TEXT NOT NULL, "
+                      "submitted TEXT NOT NULL, country TEXT NOT NULL)")
+        << "its tables are not those of an Orvane score database";
+    QTest::newRow("scores with a CHECK")
+        << QByteArray("CREATE TABLE scores ( id INTEGER PRIMARY KEY, score REAL NOT NULL CHECK "
+                      "(score > 1), score_text TEXT NOT NULL, nickname TEXT NOT NULL, peer TEXT "
+                      "NOT NULL, submitted TEXT NOT NULL)")
+        << "its tables are not those of an Orvane score database";
+    QTest::newRow("ours and one more table")
+        << QByteArray("PRAGMA application_id = 1330796110; CREATE TABLE scores ( id INTEGER "
+                      "PRIMARY KEY, score REAL NOT NULL, score_text TEXT NOT NULL, nickname TEXT "
+                      "NOT NULL, peer TEXT NOT NULL, submitted TEXT NOT NULL); CREATE TABLE x (y);")
+        << "its tables are not those of an Orvane score database";
+    QTest::newRow("from a newer version")
+        << QByteArray("PRAGMA application_id = 1330796110; PRAGMA user_version = 2;")
+        << "it was written by a newer version of orvane-scored";
+}
+
+// Another program's SQLite file given as the database is refused with a reason, and not changed
+// at all: not turned to a write-ahead log, no tables added.
+void TestScoreServer::foreignDatabasesAreRefusedUntouched()
+{
+    QFETCH(QByteArray, sql);
+    QFETCH(QString, reason);
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    QFile file(dbPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    QString error;
+    QVERIFY(!ScoreDatabase::open(dbPath(), &error));
+    QCOMPARE(error, reason);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    QVERIFY(!QFileInfo::exists(dbPath() + QStringLiteral("-wal")));
+}
+
+// A path is a path: one that SQLite would read as a URI names a file in the folder.
+void TestScoreServer::pathThatLooksLikeAUri()
+{
+    const QString name = QStringLiteral("file:board.db?mode=memory");
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+    QString error;
+    {
+        const auto database = ScoreDatabase::open(name, &error);
+        QVERIFY2(database, qPrintable(error));
+        QVERIFY(database->add({storedScore(1, QStringLiteral("kim"))}, &error));
+    }
+    const auto reopened = ScoreDatabase::open(name, &error);
+    QDir::setCurrent(old);
+    QVERIFY(reopened);
+    QCOMPARE(reopened->count(), 1);
+    QVERIFY(QFileInfo(dir->filePath(name)).size() > 0);
 }
 
 QTEST_GUILESS_MAIN(TestScoreServer)
