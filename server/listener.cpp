@@ -178,14 +178,17 @@ void Listener::updateWatch()
 
 void Listener::acceptPending(int listening)
 {
-    while (m_open < m_budget && !m_rest.isActive() && !m_paused) {
+    // A few at a time: clients that reconnect as fast as they are turned away would otherwise
+    // keep this loop going for ever, and the connections already taken would never be read.
+    for (int taken = 0;
+         taken < AcceptsPerPass && m_open < m_budget && !m_rest.isActive() && !m_paused; ++taken) {
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
         const int descriptor = ::accept4(listening, reinterpret_cast<sockaddr *>(&peer), &length,
                                          SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO)
-                continue; // that one is gone; others may be waiting
+                continue; // that one is gone; others may be waiting (counted as taken)
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 ++m_exhausted;
                 m_rest.start();

@@ -32,6 +32,8 @@ class Listener : public QObject
 public:
     // How long the listener rests after the system ran out of descriptors.
     static constexpr int RestMs = 100;
+    // Connections taken in one pass of the event loop; the rest wait for the next pass.
+    static constexpr int AcceptsPerPass = 32;
 
     explicit Listener(QObject *parent = nullptr);
     ~Listener() override;

@@ -9,7 +9,16 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <QElapsedTimer>
+
 #include <csignal>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +68,122 @@ qint64 unreadOnServerSide(quint16 serverPort, quint16 clientPort)
     return -1;
 }
 
+// The daemon started as a process, its ports read from the lines it starts with. With a file
+// limit, it runs under that limit for open files, hard and soft, as a unit's LimitNOFILE sets.
+struct Daemon
+{
+    QProcess process;
+    quint16 port = 0;
+    quint16 reconnectPort = 0;
+    quint16 httpPort = 0;
+    QString err;
+
+    bool start(const QStringList &arguments, rlim_t fileLimit = 0)
+    {
+        if (fileLimit != 0)
+            process.setChildProcessModifier([fileLimit] {
+                const rlimit limit{fileLimit, fileLimit};
+                setrlimit(RLIMIT_NOFILE, &limit);
+            });
+        process.start(Program, arguments);
+        if (!process.waitForStarted(10000))
+            return false;
+        const QRegularExpression started(
+            QStringLiteral("listening on \\S+ ports (\\d+) and (\\d+), .*\n.*the board is on "
+                           "http://[^:]+:(\\d+)/\n"));
+        QRegularExpressionMatch match;
+        if (!QTest::qWaitFor(
+                [&] {
+                    err += QString::fromUtf8(process.readAllStandardError());
+                    match = started.match(err);
+                    return match.hasMatch() || process.state() == QProcess::NotRunning;
+                },
+                10000) ||
+            !match.hasMatch())
+            return false;
+        port = static_cast<quint16>(match.captured(1).toUInt());
+        reconnectPort = static_cast<quint16>(match.captured(2).toUInt());
+        httpPort = static_cast<quint16>(match.captured(3).toUInt());
+        return true;
+    }
+
+    // What it wrote to standard error so far.
+    QString log()
+    {
+        err += QString::fromUtf8(process.readAllStandardError());
+        return err;
+    }
+
+    // Processor time it has used, in milliseconds.
+    qint64 cpuMs() const
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(process.processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        // utime and stime are fields 14 and 15 of the whole line, 12 and 13 after the name.
+        return (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 /
+               sysconf(_SC_CLK_TCK);
+    }
+
+    int openFiles() const
+    {
+        return static_cast<int>(
+            QDir(QStringLiteral("/proc/%1/fd").arg(process.processId()))
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                .size());
+    }
+
+    ~Daemon()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(10000))
+                process.kill();
+            process.waitForFinished();
+        }
+    }
+};
+
+// An HTTP/1.1 GET from a loopback address; the status line, or what went wrong.
+QByteArray httpGet(quint16 port, const QByteArray &target, int host, int timeoutMs = 5000)
+{
+    QTcpSocket socket;
+    socket.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(host)), 0);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(timeoutMs))
+        return "<no connection>";
+    socket.write("GET " + target + " HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
+    QByteArray reply;
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    reply += socket.readAll();
+    if (reply.isEmpty())
+        return closed ? "<closed without an answer>" : "<no answer>";
+    return reply.left(reply.indexOf('\r'));
+}
+
+// A connection from a loopback address that only connects: a descriptor on the server's side.
+int idleConnection(quint16 port, int host)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7f000000u | static_cast<quint32>(host));
+    ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    return fd;
+}
+
 } // namespace
 
 class TestScored : public QObject
@@ -76,6 +201,9 @@ private slots:
     void topPrintsTheBoard();
     void signalEndsItWithEveryScoreOnDisk_data();
     void signalEndsItWithEveryScoreOnDisk();
+    void descriptorFloodLeavesBothSidesServing();
+    void startRefusedForTheFileLimitLeavesNothing();
+    void upgradeRequestsLeaveNoTrace();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -273,6 +401,102 @@ void TestScored::signalEndsItWithEveryScoreOnDisk()
     const auto database = ScoreDatabase::open(db, &error);
     QVERIFY2(database, qPrintable(error));
     QCOMPARE(database->count(), 2);
+}
+
+// 1,300 idle connections to the submission ports and 300 to the board, from many addresses,
+// under the 1,024 open files of a default system: both sides keep serving others meanwhile,
+// without spinning, and serve at once again when the flood ends.
+void TestScored::descriptorFloodLeavesBothSidesServing()
+{
+    rlimit own{};
+    getrlimit(RLIMIT_NOFILE, &own);
+    const rlimit saved = own;
+    own.rlim_cur = std::min<rlim_t>(own.rlim_max, 8192);
+    setrlimit(RLIMIT_NOFILE, &own);
+    if (own.rlim_cur < 2000)
+        QSKIP("this test needs 2,000 open files of its own");
+
+    Daemon daemon;
+    QVERIFY2(daemon.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                           dir->filePath(QStringLiteral("scores.db"))},
+                          1024),
+             qPrintable(daemon.err));
+    std::vector<int> flood;
+    for (int i = 0; i < 1300; ++i)
+        flood.push_back(idleConnection(i % 2 ? daemon.port : daemon.reconnectPort, 1 + i % 8));
+    for (int i = 0; i < 300; ++i)
+        flood.push_back(idleConnection(daemon.httpPort, 20 + i % 10));
+    // Until it has taken all it will: its whole budget for either side.
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.openFiles() >= 385 + 256, 20000);
+    QElapsedTimer wall;
+    wall.start();
+    const qint64 cpuBefore = daemon.cpuMs();
+
+    QCOMPARE(httpGet(daemon.httpPort, "/api/top", 200), QByteArray("HTTP/1.1 200 OK"));
+    QCOMPARE(exchange(daemon.port, clientPieces("1.5", "kim"), 10, 10000,
+                      QHostAddress(QStringLiteral("127.0.0.201"))),
+             QByteArray("Thanks, kim: 1.5 s is #1 of 1. Best: 1.5 s by kim.\n"));
+    QCOMPARE(httpGet(daemon.httpPort, "/metrics", 202), QByteArray("HTTP/1.1 200 OK"));
+    // Its listeners rest while no descriptor is free rather than fail accept() in a loop.
+    const qint64 cpu = daemon.cpuMs() - cpuBefore;
+    QVERIFY2(cpu * 2 < wall.elapsed() + 100,
+             qPrintable(
+                 QStringLiteral("%1 ms of processor time in %2 ms").arg(cpu).arg(wall.elapsed())));
+
+    for (const int fd : flood)
+        ::close(fd);
+    QElapsedTimer after;
+    after.start();
+    QCOMPARE(httpGet(daemon.httpPort, "/api/top", 203), QByteArray("HTTP/1.1 200 OK"));
+    QCOMPARE(exchange(daemon.reconnectPort, clientPieces("2", "bo"), 10, 10000,
+                      QHostAddress(QStringLiteral("127.0.0.204"))),
+             QByteArray("Thanks, bo: 2 s is #2 of 2. Best: 1.5 s by kim.\n"));
+    qInfo("both sides served again %lld ms after the flood ended", after.elapsed());
+    QVERIFY(after.elapsed() < 3000);
+    setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+// Limits that need more open files than the system allows: the start is refused with the reason
+// before the database is touched, so no empty file is left behind.
+void TestScored::startRefusedForTheFileLimitLeavesNothing()
+{
+    Daemon daemon;
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    QVERIFY(
+        !daemon.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                       QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db},
+                      256));
+    QTRY_COMPARE_WITH_TIMEOUT(daemon.process.state(), QProcess::NotRunning, 10000);
+    QCOMPARE(daemon.process.exitCode(), 1);
+    QCOMPARE(daemon.log(), QStringLiteral("orvane-scored: these connection limits need 993 open "
+                                          "files, and this system allows 256; lower "
+                                          "--max-clients.\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+}
+
+// Requests the board does not serve, such as WebSocket upgrades, are answered like any other
+// and leave nothing in the daemon's log, which a client must not be able to fill.
+void TestScored::upgradeRequestsLeaveNoTrace()
+{
+    Daemon daemon;
+    QVERIFY2(daemon.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                           dir->filePath(QStringLiteral("scores.db"))}),
+             qPrintable(daemon.err));
+    const QString before = daemon.log();
+    for (int i = 0; i < 20; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, daemon.httpPort);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("GET /ws HTTP/1.1\r\nHost: board\r\nUpgrade: websocket\r\nConnection: "
+                     "Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                     "Sec-WebSocket-Version: 13\r\n\r\n");
+        QTRY_VERIFY(socket.bytesAvailable() > 0);
+        QVERIFY(socket.readAll().startsWith("HTTP/1.1 404 Not Found\r\n"));
+    }
+    QCOMPARE(httpGet(daemon.httpPort, "/favicon.ico", 1), QByteArray("HTTP/1.1 200 OK"));
+    QCOMPARE(daemon.log(), before);
 }
 
 QTEST_GUILESS_MAIN(TestScored)
