@@ -9,7 +9,7 @@ PACKAGES := cmake g++ make binutils qt6-base-dev \
             dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd pkg-config \
             clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60
-FUZZERS := submission resultsfile hostfiles
+FUZZERS := submission httprequest resultsfile hostfiles
 
 .PHONY: all deps configure build run test test-asan test-fuzz fuzz format-check screenshots bench package clean
 

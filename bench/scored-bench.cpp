@@ -5,8 +5,13 @@
 // largest size the database's log reached. The connections come from 64 loopback addresses.
 // With --readers N, N more clients read the web board's /api/top?limit=50 over and over, on
 // connections they keep open, while the submissions go on; their rate and times are printed too.
+// With --slow N it measures twice, on a fresh server each time: as above, then with N slow
+// connections on each port beside the load (submissions that send their score and a nickname
+// byte now and then, and web requests whose head comes a line at a time), opened again whenever
+// the server closes them, from eight addresses of their own.
 //
-//   scored-bench SERVER [--connections 256] [--seconds 10] [--readers 0] [--folder DIR]
+//   scored-bench SERVER [--connections 256] [--seconds 10] [--readers 0] [--slow 0]
+//                       [--folder DIR]
 
 #include "scoredatabase.h"
 
@@ -17,6 +22,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -212,20 +218,103 @@ Reads readBoard(int readers, int webPort, Clock::time_point end)
     return reads;
 }
 
+// Connections that hold a place as long as the server lets them: on the submission port a score
+// and the separator, then a nickname byte every 5 s; on the web port a request line, then a
+// header line every 2 s. Each one the server closes is opened again at once.
+void holdSlowly(int slow, int port, int webPort, const std::atomic<bool> &stop)
+{
+    struct Slow
+    {
+        int fd = -1;
+        bool web = false;
+        Clock::time_point next;
+        int sent = 0;
+    };
+    const int epoll = epoll_create1(EPOLL_CLOEXEC);
+    std::vector<Slow> pool(static_cast<std::size_t>(slow) * 2);
+    const auto open = [&](std::size_t index) {
+        Slow &one = pool[index];
+        one.web = index % 2 == 1;
+        one.sent = 0;
+        one.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f000100u + 1 + static_cast<uint32_t>(index / 2 % 8));
+        bind(one.fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(one.web ? webPort : port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(one.fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP;
+        event.data.u64 = index;
+        epoll_ctl(epoll, EPOLL_CTL_ADD, one.fd, &event);
+        one.next = Clock::now() + std::chrono::milliseconds(50);
+    };
+    for (std::size_t i = 0; i < pool.size(); ++i)
+        open(i);
+    std::vector<epoll_event> events(pool.size());
+    while (!stop) {
+        const int ready = epoll_wait(epoll, events.data(), static_cast<int>(events.size()), 50);
+        for (int e = 0; e < ready; ++e) {
+            const std::size_t index = events[static_cast<std::size_t>(e)].data.u64;
+            char buffer[4096];
+            ssize_t got = 0;
+            while ((got = recv(pool[index].fd, buffer, sizeof buffer, 0)) > 0) {
+            }
+            if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                epoll_ctl(epoll, EPOLL_CTL_DEL, pool[index].fd, nullptr);
+                close(pool[index].fd);
+                open(index);
+            }
+        }
+        const Clock::time_point now = Clock::now();
+        for (Slow &one : pool) {
+            if (now < one.next)
+                continue;
+            std::string piece;
+            if (one.web)
+                piece = one.sent == 0 ? "GET /api/top HTTP/1.1\r\n" : "X-Slow: yes\r\n";
+            else
+                piece = one.sent == 0 ? std::string("1.5") + ScoreProtocol::Separator
+                                      : std::string(1, static_cast<char>('a' + one.sent % 26));
+            send(one.fd, piece.data(), piece.size(), MSG_NOSIGNAL);
+            ++one.sent;
+            one.next = now + std::chrono::milliseconds(one.web ? 2000 : 5000);
+        }
+    }
+    for (const Slow &one : pool)
+        close(one.fd);
+    close(epoll);
+}
+
+struct Measured
+{
+    double submissionP99 = 0;
+    double webP99 = 0;
+    bool consistent = false;
+};
+
+Measured measure(const std::string &program, const QString &folder, int connections, int readers,
+                 double seconds, int slow);
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const char *const usage = "usage: scored-bench SERVER [--connections N] [--seconds S] "
-                              "[--readers R] [--folder DIR]\n"
+                              "[--readers R] [--slow N] [--folder DIR]\n"
                               "Starts the orvane-scored program SERVER on free ports of "
                               "127.0.0.1, loads it with N\nconnections (default 256) for S "
                               "seconds (default 10), and R readers of its web board\n(default "
-                              "0), and prints what it measured.\n";
+                              "0), and prints what it measured. With --slow N, measures again "
+                              "beside N slow\nconnections on each port.\n";
     std::string program;
     int connections = 256;
     int readers = 0;
+    int slow = 0;
     double seconds = 10;
     QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
     for (int i = 1; i < argc; ++i) {
@@ -237,6 +326,8 @@ int main(int argc, char *argv[])
         }
         if (argument == "--connections" && hasValue) {
             connections = std::clamp(std::atoi(argv[++i]), 1, 4096);
+        } else if (argument == "--slow" && hasValue) {
+            slow = std::clamp(std::atoi(argv[++i]), 0, 4096);
         } else if (argument == "--readers" && hasValue) {
             readers = std::clamp(std::atoi(argv[++i]), 0, 1024);
         } else if (argument == "--seconds" && hasValue) {
@@ -255,14 +346,32 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s", usage);
         return 2;
     }
-    // The whole run is bounded: load, a drain of at most 10 s, and the server's exit.
-    alarm(static_cast<unsigned>(seconds) + 60);
+    // The whole run is bounded: load, a drain of at most 10 s, and the server's exit, once or
+    // twice.
+    alarm(static_cast<unsigned>((seconds + 60) * (slow > 0 ? 2 : 1)));
     std::signal(SIGPIPE, SIG_IGN);
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 8192));
     setrlimit(RLIMIT_NOFILE, &files);
+    const Measured plain = measure(program, folder, connections, readers, seconds, 0);
+    if (slow == 0)
+        return plain.consistent ? 0 : 1;
+    std::printf("\n");
+    const Measured slowed = measure(program, folder, connections, readers, seconds, slow);
+    std::printf("\nWith %d slow connections on each port: submission p99 %.1f ms (%.1f without)",
+                slow, slowed.submissionP99, plain.submissionP99);
+    if (readers > 0)
+        std::printf(", web p99 %.1f ms (%.1f without)", slowed.webP99, plain.webP99);
+    std::printf("\n");
+    return plain.consistent && slowed.consistent ? 0 : 1;
+}
 
+namespace {
+
+Measured measure(const std::string &program, const QString &folder, int connections, int readers,
+                 double seconds, int slow)
+{
     QDir().mkpath(folder);
     const std::string db = QString(folder + QStringLiteral("/scores.db")).toStdString();
     const std::string log = QString(folder + QStringLiteral("/server.log")).toStdString();
@@ -338,6 +447,10 @@ int main(int argc, char *argv[])
     std::thread readerThread;
     if (readers > 0)
         readerThread = std::thread([&] { reads = readBoard(readers, webPort, loadEnd); });
+    std::atomic<bool> slowStop{false};
+    std::thread slowThread;
+    if (slow > 0)
+        slowThread = std::thread([&] { holdSlowly(slow, port, webPort, slowStop); });
     // Clients do not all arrive in the same instant: the connections open one after another
     // over the first 100 ms, then each is replaced as soon as it is answered.
     std::size_t ramped = 0;
@@ -420,6 +533,9 @@ int main(int argc, char *argv[])
     const long unfinished = open_;
     if (readerThread.joinable())
         readerThread.join();
+    slowStop = true;
+    if (slowThread.joinable())
+        slowThread.join();
 
     kill(server, SIGTERM);
     int status = 0;
@@ -428,8 +544,11 @@ int main(int argc, char *argv[])
     const auto database = ScoreDatabase::open(QString::fromStdString(db), &error);
     const long stored = database ? static_cast<long>(database->count()) : -1;
 
-    std::printf("orvane-scored under load: %d connections, %.1f s of load on 127.0.0.1\n",
-                connections, seconds);
+    std::printf(
+        "orvane-scored under load: %d connections, %.1f s of load on 127.0.0.1%s\n", connections,
+        seconds,
+        slow > 0 ? (", beside " + std::to_string(slow) + " slow connections on each port").c_str()
+                 : "");
     std::printf("  connections opened   %ld\n", started);
     std::printf("  acknowledged         %ld (%.0f per second over %.2f s)\n", totals.acknowledged,
                 static_cast<double>(totals.acknowledged) / elapsed, elapsed);
@@ -453,5 +572,8 @@ int main(int argc, char *argv[])
     std::printf("  in the database      %ld (%s)\n", stored,
                 stored == totals.acknowledged ? "equals the acknowledged count"
                                               : "DIFFERS from the acknowledged count");
-    return stored == totals.acknowledged ? 0 : 1;
+    return {percentile(totals.replyMs, 0.99), percentile(reads.ms, 0.99),
+            stored == totals.acknowledged};
 }
+
+} // namespace

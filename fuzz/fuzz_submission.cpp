@@ -2,7 +2,7 @@
 //
 // Besides not crashing, what it accepts must be a submission by the rules: complete, a score
 // within range, a nickname of one to ten characters that holds no control, formatting or
-// separator characters; and every prefix of it must have been on its way, never refused.
+// separator characters, nor a blank at either end; and every prefix of it must have been on its way, never refused.
 #include "submission.h"
 
 #include <QChar>
@@ -37,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(accepted->scoreText.size() <= submission::MaxScoreLength);
     const QList<uint> characters = accepted->nickname.toUcs4();
     require(!characters.isEmpty() && characters.size() <= submission::MaxNicknameLength);
+    require(!accepted->nickname.startsWith(QLatin1Char(' ')) &&
+            !accepted->nickname.endsWith(QLatin1Char(' ')));
     for (const uint c : characters) {
         const QChar::Category category = QChar::category(char32_t(c));
         require(category != QChar::Other_Control && category != QChar::Other_Format &&

@@ -1,5 +1,7 @@
 #include "scoreserver.h"
 
+#include "submission.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -151,26 +153,44 @@ void ScoreServer::take(int descriptor, const QHostAddress &peer)
 }
 
 // Keeps the sockets within their budget once a newcomer is in: a connection that was answered
-// and lingers goes first, else a waiting one of the peer with the most waiting, the newest of
-// them, so that no peer can fill the queue for the others.
+// and lingers goes first, then one that holds a place without completing a submission. Else a
+// waiting one: one whose whole submission has arrived is kept before one whose has not, and
+// among equals the peer with the most connections gives up its newest, so that no peer can fill
+// the queue for the others.
 void ScoreServer::shed(const QString &newcomer)
 {
+    Q_UNUSED(newcomer);
     while (m_active + m_lingering.size() + static_cast<qsizetype>(m_waiting.size()) >
            m_limits.maxClients + m_limits.maxWaiting) {
         if (!m_lingering.isEmpty()) {
             m_lingering.takeFirst()->cutLinger();
             continue;
         }
-        QString fullest = newcomer;
-        for (auto it = m_waitingPerPeer.cbegin(); it != m_waitingPerPeer.cend(); ++it) {
-            if (it.value() > m_waitingPerPeer.value(fullest))
-                fullest = it.key();
+        // Before a waiting connection is turned away, a place held without completing goes,
+        // once it has had the time a real client's submission takes to arrive and fall quiet.
+        if (ScoreConnection *slow = longestHeld(2 * m_limits.quietMs)) {
+            slow->evict(2 * m_limits.quietMs);
+            continue;
         }
-        auto newest = std::find_if(m_waiting.rbegin(), m_waiting.rend(),
-                                   [&](const Waiting &w) { return w.key == fullest; });
-        if (newest == m_waiting.rend())
+        if (m_waiting.empty())
             break;
-        drop(std::next(newest).base(), busy());
+        const auto rank = [this](const Waiting &waiting) {
+            const bool whole =
+                submission::assess(waiting.socket->peek(m_limits.maxBytes)).progress ==
+                submission::Progress::Complete;
+            return std::pair(!whole,
+                             m_perPeer.value(waiting.key) + m_waitingPerPeer.value(waiting.key));
+        };
+        auto chosen = m_waiting.end();
+        std::pair<bool, int> chosenRank;
+        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
+            const auto itsRank = rank(*it);
+            if (chosen == m_waiting.end() || itsRank >= chosenRank) {
+                chosen = it;
+                chosenRank = itsRank;
+            }
+        }
+        drop(chosen, busy());
     }
     m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
 }
@@ -248,15 +268,7 @@ void ScoreServer::makeRoom()
         const auto next = nextToSeat();
         if (next == m_waiting.end())
             break;
-        ScoreConnection *victim = nullptr;
-        const auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
-        for (ScoreConnection *connection : connections) {
-            if (!connection->heldWithoutCompleting(m_limits.holdMs))
-                continue;
-            if (!victim || (victim->begun() && !connection->begun()) ||
-                (victim->begun() == connection->begun() && connection->seat() < victim->seat()))
-                victim = connection;
-        }
+        ScoreConnection *victim = longestHeld(m_limits.holdMs);
         if (!victim)
             break;
         const QString waitingKey = next->key;
@@ -279,6 +291,22 @@ void ScoreServer::makeRoom()
         m_roomTimer.start();
     m_metrics.waitingConnections = static_cast<int>(m_waiting.size());
     m_makingRoom = false;
+}
+
+// Of the connections that have held their places for heldMs without completing a submission,
+// the one to give its place up: those that have not even begun one first, the longest-held first.
+ScoreConnection *ScoreServer::longestHeld(int heldMs) const
+{
+    ScoreConnection *victim = nullptr;
+    const auto connections = findChildren<ScoreConnection *>(Qt::FindDirectChildrenOnly);
+    for (ScoreConnection *connection : connections) {
+        if (!connection->heldWithoutCompleting(heldMs))
+            continue;
+        if (!victim || (victim->begun() && !connection->begun()) ||
+            (victim->begun() == connection->begun() && connection->seat() < victim->seat()))
+            victim = connection;
+    }
+    return victim;
 }
 
 // Called once per connection, as it turns answered: from reading or storing, never again.

@@ -85,6 +85,7 @@ private:
     void drop(std::deque<Waiting>::iterator waiting, const QString &reason);
     void seat();
     void makeRoom();
+    ScoreConnection *longestHeld(int heldMs) const;
     void expireWaiting();
     ScoreConnection *seatOne(std::deque<Waiting>::iterator waiting);
     std::deque<Waiting>::iterator nextToSeat();

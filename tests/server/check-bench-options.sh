@@ -13,7 +13,7 @@ out=$(timeout 20 "$bench" --help 2>&1); code=$?
 [ "$code" -eq 0 ] || { echo "FAIL --help: exit $code"; failed=1; }
 grep -q '^usage: scored-bench SERVER' <<<"$out" || { echo "FAIL --help printed: $out"; failed=1; }
 
-for arguments in "--bogus" "/bin/true --bogus" "/bin/true --connections" ""; do
+for arguments in "--bogus" "/bin/true --bogus" "/bin/true --connections" "/bin/true --slow" ""; do
     # shellcheck disable=SC2086
     out=$(timeout 20 "$bench" $arguments 2>&1); code=$?
     [ "$code" -eq 2 ] || { echo "FAIL '$arguments': exit $code: $out"; failed=1; }

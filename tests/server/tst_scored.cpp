@@ -8,10 +8,12 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <QElapsedTimer>
 
 #include <csignal>
+#include <map>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -204,6 +206,7 @@ private slots:
     void descriptorFloodLeavesBothSidesServing();
     void startRefusedForTheFileLimitLeavesNothing();
     void upgradeRequestsLeaveNoTrace();
+    void timeLimitsAsShipped();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -497,6 +500,108 @@ void TestScored::upgradeRequestsLeaveNoTrace()
     }
     QCOMPARE(httpGet(daemon.httpPort, "/favicon.ico", 1), QByteArray("HTTP/1.1 200 OK"));
     QCOMPARE(daemon.log(), before);
+}
+
+// The daemon as it ships, on its own ports: each time limit ends what it is meant to, when it is
+// meant to. Runs for a minute: the longest limit is the 60 seconds a connection may stay.
+void TestScored::timeLimitsAsShipped()
+{
+    Daemon daemon;
+    QVERIFY2(daemon.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--db"), dir->filePath(QStringLiteral("scores.db"))}),
+             qPrintable(daemon.err));
+    QCOMPARE(daemon.port, 1337);
+    QCOMPARE(daemon.reconnectPort, 1338);
+    QCOMPARE(daemon.httpPort, 8337);
+    QElapsedTimer clock;
+    clock.start();
+    // When each connection was closed, from the start; and what it was told.
+    struct Watched
+    {
+        std::unique_ptr<QTcpSocket> socket;
+        QByteArray reply;
+        qint64 closedAt = -1;
+    };
+    std::map<QString, Watched> watched;
+    const auto watch = [&](const QString &name, quint16 port, int host, const QByteArray &first) {
+        Watched &w = watched[name];
+        w.socket = std::make_unique<QTcpSocket>();
+        w.socket->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(host)), 0);
+        w.socket->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(w.socket->waitForConnected(5000));
+        w.socket->write(first);
+    };
+    // Submissions: silent; waiting for a place past the wait; trickling past the lifetime.
+    watch(QStringLiteral("silent"), 1337, 10, {});
+    // One address's whole share of places taken, so that its next connection waits.
+    for (int i = 0; i < 32; ++i)
+        watch(QStringLiteral("holder %1").arg(i), 1337, 11, "1           By ");
+    watch(QStringLiteral("waiting"), 1338, 11, "2           By kimdata");
+    watch(QStringLiteral("trickling"), 1337, 12, "1");
+    // The board: a slow head, a slow body, an idle client, a client that keeps asking.
+    watch(QStringLiteral("slow head"), 8337, 20, "GET / HTTP/1.1\r\n");
+    watch(QStringLiteral("slow body"), 8337, 21,
+          "GET / HTTP/1.1\r\nHost: a\r\nContent-Length: 1000\r\n\r\n");
+    watch(QStringLiteral("idle"), 8337, 22, "GET /board.css HTTP/1.1\r\nHost: a\r\n\r\n");
+    watch(QStringLiteral("asking"), 8337, 23, "GET /api/top HTTP/1.1\r\nHost: a\r\n\r\n");
+
+    // The quiet period lets a nickname grow over a pause of half its length.
+    QCOMPARE(exchange(1337, {"1.5           By kdata", "data"}, 50),
+             QByteArray("Thanks, kdata: 1.5 s is #1 of 1. Best: 1.5 s by kdata.\n"));
+
+    QTimer drip;
+    int drops = 0;
+    connect(&drip, &QTimer::timeout, this, [&] {
+        ++drops;
+        watched[QStringLiteral("slow head")].socket->write("X: y\r\n");
+        watched[QStringLiteral("slow body")].socket->write("x");
+        // A blank each time: the separator's eleven, then "By k" and on.
+        watched[QStringLiteral("trickling")].socket->write(
+            drops <= 11 ? QByteArray(" ") : QByteArray("By kim").mid(drops - 12, 1));
+        watched[QStringLiteral("asking")].socket->write(
+            "GET /api/rank?score=1 HTTP/1.1\r\nHost: a\r\n\r\n");
+    });
+    drip.start(4500);
+    const auto allClosed = [&] {
+        for (auto &[name, w] : watched) {
+            w.reply += w.socket->readAll();
+            if (w.closedAt < 0 && w.socket->state() == QAbstractSocket::UnconnectedState)
+                w.closedAt = clock.elapsed();
+        }
+        return std::all_of(watched.begin(), watched.end(),
+                           [](const auto &entry) { return entry.second.closedAt >= 0; });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allClosed(), 75000);
+    drip.stop();
+
+    const auto closedAt = [&](const QString &name) {
+        return watched[name].closedAt;
+    };
+    const auto told = [&](const QString &name) {
+        return watched[name].reply;
+    };
+    // Each went when its limit came, not before; a second's grace for the machine's load.
+    const auto near = [](qint64 at, qint64 limit) {
+        return at >= limit - 100 && at < limit + 3000;
+    };
+    QCOMPARE(told(QStringLiteral("silent")), QByteArray("Rejected: nothing arrived for 15 "
+                                                        "seconds.\n"));
+    QVERIFY2(near(closedAt(QStringLiteral("silent")), 15000),
+             qPrintable(QString::number(closedAt(QStringLiteral("silent")))));
+    QCOMPARE(told(QStringLiteral("waiting")),
+             QByteArray("Rejected: the server is busy; please try again in a moment.\n"));
+    QVERIFY(near(closedAt(QStringLiteral("waiting")), 10000));
+    QCOMPARE(told(QStringLiteral("trickling")),
+             QByteArray("Rejected: the submission took longer than 60 seconds.\n"));
+    QVERIFY(near(closedAt(QStringLiteral("trickling")), 60000));
+    QVERIFY(told(QStringLiteral("slow head")).startsWith("HTTP/1.1 408 "));
+    QVERIFY(near(closedAt(QStringLiteral("slow head")), 10000));
+    QVERIFY(told(QStringLiteral("slow body")).startsWith("HTTP/1.1 408 "));
+    QVERIFY(near(closedAt(QStringLiteral("slow body")), 30000));
+    QVERIFY(told(QStringLiteral("idle")).startsWith("HTTP/1.1 200 OK"));
+    QVERIFY(near(closedAt(QStringLiteral("idle")), 15000));
+    QVERIFY(told(QStringLiteral("asking")).count("HTTP/1.1 200 OK") >= 12);
+    QVERIFY(near(closedAt(QStringLiteral("asking")), 60000));
 }
 
 QTEST_GUILESS_MAIN(TestScored)

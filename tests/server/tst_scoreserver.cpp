@@ -12,7 +12,9 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -98,6 +100,7 @@ private slots:
     void notBegunGoesBeforeBegun();
     void waitingQueueIsBoundedAndFair();
     void waitingConnectionsTimeOut();
+    void fullQueueTakesAPlaceFromTheIncomplete();
     void everyRejectionIsCounted_data();
     void everyRejectionIsCounted();
     void peerKeys_data();
@@ -106,6 +109,7 @@ private slots:
     void foreignDatabasesAreRefusedUntouched_data();
     void foreignDatabasesAreRefusedUntouched();
     void pathThatLooksLikeAUri();
+    void logStaysWithinItsCapUnderReaders();
 
 private:
     void start(ServerLimits limits = testLimits());
@@ -811,6 +815,33 @@ void TestScoreServer::waitingConnectionsTimeOut()
     QCOMPARE(running.server->waitingConnections(), 0);
 }
 
+// Places and queue full: before a whole submission that waits is turned away, a place held without
+// completing goes, once it has had the time a real client's submission takes to arrive.
+void TestScoreServer::fullQueueTakesAPlaceFromTheIncomplete()
+{
+    ServerLimits limits; // the quiet period as shipped
+    limits.maxClients = limits.maxPerPeer = 2;
+    limits.maxWaiting = 1;
+    limits.idleMs = limits.lifetimeMs = limits.holdMs = limits.waitMs = 60000;
+    start(limits);
+    auto first = connection(running.port, 1, "3           By ki");
+    QTRY_COMPARE(running.server->activeConnections(), 1);
+    auto second = connection(running.port, 1, "3           By ki");
+    QTRY_COMPARE(running.server->activeConnections(), 2);
+    QElapsedTimer held;
+    held.start();
+    QTRY_VERIFY(held.hasExpired(2 * limits.quietMs));
+
+    auto waiting = connection(running.port, 2, "2           By bodata");
+    QTRY_COMPARE(running.server->waitingConnections(), 1);
+    auto overflow = connection(running.port, 3, "1           By cydata");
+    QCOMPARE(closedWith(*waiting), QByteArray("Thanks, bo: 2 s is #1 of 1. Best: 2 s by bo.\n"));
+    QCOMPARE(closedWith(*overflow), QByteArray("Thanks, cy: 1 s is #1 of 2. Best: 1 s by cy.\n"));
+    QCOMPARE(closedWith(*first), QByteArray("Rejected: the submission was not complete within 0.2 "
+                                            "seconds, and others are waiting.\n"));
+    QCOMPARE(second->state(), QAbstractSocket::ConnectedState);
+}
+
 void TestScoreServer::everyRejectionIsCounted_data()
 {
     QTest::addColumn<int>("reason");
@@ -1044,6 +1075,45 @@ void TestScoreServer::pathThatLooksLikeAUri()
     QVERIFY(reopened);
     QCOMPARE(reopened->count(), 1);
     QVERIFY(QFileInfo(dir->filePath(name)).size() > 0);
+}
+
+// Readers that keep the log in use (the web board's, one read after another) stop the checkpoint
+// thread from starting the log over; a writer that never pauses then reaches the hard cap, where
+// it waits for a moment without readers and starts the log over itself.
+void TestScoreServer::logStaysWithinItsCapUnderReaders()
+{
+    QString error;
+    auto database = ScoreDatabase::open(dbPath(), &error);
+    QVERIFY2(database, qPrintable(error));
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(dbPath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_busy_timeout(db, 2000);
+        while (!stop) {
+            // Two reads in one transaction, the second a while after the first (a slow page of
+            // a deep offset); then a moment without a reader.
+            sqlite3_exec(db, "BEGIN; SELECT COUNT(*) FROM scores;", nullptr, nullptr, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            sqlite3_exec(db, "SELECT MAX(score) FROM scores; COMMIT;", nullptr, nullptr, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        sqlite3_close(db);
+    });
+    const QString log = dbPath() + QStringLiteral("-wal");
+    qint64 longest = 0;
+    for (int batch = 0; batch < 400; ++batch) {
+        std::vector<ScoreEntry> entries;
+        for (int i = 0; i < 100; ++i)
+            entries.push_back(storedScore((batch * 100 + i) / 1000.0,
+                                          QStringLiteral("n%1").arg(batch * 100 + i)));
+        QVERIFY2(database->add(entries, &error), qPrintable(error));
+        longest = std::max(longest, QFileInfo(log).size());
+    }
+    stop = true;
+    reader.join();
+    qInfo("longest log %lld bytes", longest);
+    QVERIFY2(longest < 12 * 1024 * 1024, qPrintable(QString::number(longest)));
 }
 
 QTEST_GUILESS_MAIN(TestScoreServer)
