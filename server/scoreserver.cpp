@@ -148,7 +148,7 @@ void ScoreServer::take(int descriptor, const QHostAddress &peer)
             socket->deleteLater();
         }
     });
-    shed(key);
+    shed();
     seat();
 }
 
@@ -157,9 +157,8 @@ void ScoreServer::take(int descriptor, const QHostAddress &peer)
 // waiting one: one whose whole submission has arrived is kept before one whose has not, and
 // among equals the peer with the most connections gives up its newest, so that no peer can fill
 // the queue for the others.
-void ScoreServer::shed(const QString &newcomer)
+void ScoreServer::shed()
 {
-    Q_UNUSED(newcomer);
     while (m_active + m_lingering.size() + static_cast<qsizetype>(m_waiting.size()) >
            m_limits.maxClients + m_limits.maxWaiting) {
         if (!m_lingering.isEmpty()) {

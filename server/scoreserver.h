@@ -81,7 +81,7 @@ private:
     };
 
     void take(int descriptor, const QHostAddress &peer);
-    void shed(const QString &newcomer);
+    void shed();
     void drop(std::deque<Waiting>::iterator waiting, const QString &reason);
     void seat();
     void makeRoom();
