@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         break;
     case http::Head::Progress::Invalid: {
         const int status = head.error.status;
-        require(status == 400 || status == 413 || status == 414 || status == 431 ||
-                status == 501 || status == 505);
+        require(status == 400 || status == 413 || status == 414 || status == 431 || status == 501 ||
+                status == 505);
         require(!head.error.reason.isEmpty());
         break;
     }

@@ -2,7 +2,8 @@
 //
 // Besides not crashing, what it accepts must be a submission by the rules: complete, a score
 // within range, a nickname of one to ten characters that holds no control, formatting or
-// separator characters, nor a blank at either end; and every prefix of it must have been on its way, never refused.
+// separator characters, nor a blank at either end; and every prefix of it must have been on its
+// way, never refused.
 #include "submission.h"
 
 #include <QChar>

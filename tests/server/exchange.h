@@ -45,6 +45,22 @@ inline QByteArray exchange(quint16 port, const QList<QByteArray> &pieces, int pa
     return closed ? reply : reply + QByteArrayLiteral("<still open after the answer>");
 }
 
+// Everything the server sends on the connection until it closes it, or for timeoutMs; closed
+// says which.
+inline QByteArray readUntilClosed(QTcpSocket &socket, int timeoutMs, bool *closed = nullptr)
+{
+    QByteArray reply;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            reply += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
+    if (closed)
+        *closed = ended;
+    return reply + socket.readAll();
+}
+
 // The two sends the Orvane client makes.
 inline QList<QByteArray> clientPieces(const QByteArray &score, const QByteArray &nickname)
 {

@@ -157,14 +157,8 @@ QByteArray httpGet(quint16 port, const QByteArray &target, int host, int timeout
     if (!socket.waitForConnected(timeoutMs))
         return "<no connection>";
     socket.write("GET " + target + " HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
-    QByteArray reply;
-    const bool closed = QTest::qWaitFor(
-        [&] {
-            reply += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        timeoutMs);
-    reply += socket.readAll();
+    bool closed = false;
+    const QByteArray reply = readUntilClosed(socket, timeoutMs, &closed);
     if (reply.isEmpty())
         return closed ? "<closed without an answer>" : "<no answer>";
     return reply.left(reply.indexOf('\r'));

@@ -50,14 +50,8 @@ std::unique_ptr<QTcpSocket> connection(quint16 port, int host, const QByteArray 
 // Everything the server sent on the connection once it has closed it.
 QByteArray closedWith(QTcpSocket &socket, int timeoutMs = 10000)
 {
-    QByteArray reply;
-    const bool closed = QTest::qWaitFor(
-        [&] {
-            reply += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        timeoutMs);
-    reply += socket.readAll();
+    bool closed = false;
+    const QByteArray reply = readUntilClosed(socket, timeoutMs, &closed);
     return closed ? reply : reply + "<still open>";
 }
 

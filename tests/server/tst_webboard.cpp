@@ -52,13 +52,7 @@ Raw raw(quint16 port, const QByteArray &bytes, int waitMs = 5000, const QHostAdd
     if (!socket.waitForConnected(5000))
         return raw;
     socket.write(bytes);
-    raw.closed = QTest::qWaitFor(
-        [&] {
-            raw.reply += socket.readAll();
-            return socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        waitMs);
-    raw.reply += socket.readAll();
+    raw.reply = readUntilClosed(socket, waitMs, &raw.closed);
     return raw;
 }
 
