@@ -27,12 +27,21 @@ inline constexpr int KernelCount = 7;
 // The plain C names the library exports, in the order a cycle runs them.
 const char *kernelSymbol(Kernel kernel);
 
+// The exact value each kernel computes: its last value, and the check value of its checked
+// variant. The kernels are deterministic, so any other value is a fault of the machine.
+double expectedResult(Kernel kernel);
+quint64 expectedCheck(Kernel kernel);
+
 class KernelSet
 {
 public:
     virtual ~KernelSet() = default;
     // Runs one kernel. Returns false, with the reason in *error, when it cannot be called.
     virtual bool run(Kernel kernel, double *result, double *seconds, QString *error) = 0;
+    // Runs its checked variant: the same result and a time as run() gives them, and the check
+    // value of every intermediate result. False, with the reason, when there is none.
+    virtual bool runChecked(Kernel kernel, double *result, double *seconds, quint64 *check,
+                            QString *error);
 };
 
 class KalvexLibrary final : public KernelSet
@@ -57,20 +66,35 @@ public:
     static std::unique_ptr<KalvexLibrary> fromFile(const QString &file);
 
     bool run(Kernel kernel, double *result, double *seconds, QString *error) override;
+    bool runChecked(Kernel kernel, double *result, double *seconds, quint64 *check,
+                    QString *error) override;
     // Loads the library now rather than at the first kernel call; true when it is loaded. Once
     // loaded, run() may be called from several threads at once.
     bool load(QString *error);
     bool isLoaded() const { return m_loaded; }
+    // Whether it has the checked variants of all seven kernels.
+    bool hasCheckedKernels() const;
     // The file the kernels were bound from, as the dynamic loader opened it; empty until loaded.
     QString loadedPath() const;
+    // What the library says of how it was built (compiler, flags, version), as "key=value"
+    // lines; empty when it carries no such record.
+    QString buildRecord() const;
+
+    // Loads exactly this file through a descriptor already open on it, so that what is loaded
+    // is the very file the descriptor reads, whatever the path names meanwhile.
+    static std::unique_ptr<KalvexLibrary> fromDescriptor(int descriptor, const QString &path);
 
 private:
     using Entry = void (*)(double *, double *);
+    using CheckedEntry = void (*)(double *, double *, quint64 *);
 
     QStringList m_folders;
     QString m_file;
+    QString m_shownPath; // the path the user named, for a library loaded by descriptor
     SystemPath m_systemPath;
     QLibrary m_library;
     std::array<Entry, KernelCount> m_entries{};
+    std::array<CheckedEntry, KernelCount> m_checked{};
+    const char *(*m_buildRecord)() = nullptr;
     bool m_loaded = false;
 };

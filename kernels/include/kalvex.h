@@ -15,6 +15,8 @@
 #define KALVEX_API
 #endif
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -33,6 +35,25 @@ KALVEX_API void prime(double *result, double *seconds);
 KALVEX_API void pi(double *result, double *seconds);
 /* 449,999,999 multiplications by 1.0000000001; result 1.0460278636963902. */
 KALVEX_API void power(double *result, double *seconds);
+
+/* How this copy of the library was built, as "key=value" lines: compiler, compiler_version,
+ * flags and version. */
+KALVEX_API const char *kalvex_build_record(void);
+
+/*
+ * The checked variants, for burn-in runs: the same loops and the same result, with every
+ * iteration's results folded into a 64-bit check value written through the third pointer. Any
+ * wrong intermediate result changes the check, whose exact value is a constant the caller
+ * knows. Their times include the folding: they are not the benchmark's times, and no score is
+ * formed from them.
+ */
+KALVEX_API void addition_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void subtraction_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void multiplication_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void division_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void prime_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void pi_checked(double *result, double *seconds, uint64_t *check);
+KALVEX_API void power_checked(double *result, double *seconds, uint64_t *check);
 
 #ifdef __cplusplus
 }
