@@ -1,7 +1,9 @@
 #include "benchoptions.h"
 
 #include "core/scoreprotocol.h"
+#include "submit/submissionclient.h"
 
+#include <QCommandLineParser>
 #include <QRegularExpression>
 
 namespace {
@@ -10,10 +12,25 @@ namespace {
 constexpr int NicknameLimit = 10;
 constexpr int CycleLimit = 1000000;
 
-OptionsError error(const QString &text)
-{
-    return {text};
-}
+const QCommandLineOption CyclesOption(QStringLiteral("cycles"), QString(), QStringLiteral("N"));
+const QCommandLineOption DurationOption(QStringLiteral("duration"), QString(),
+                                        QStringLiteral("TIME"));
+const QCommandLineOption ThreadsOption(QStringLiteral("threads"), QString(),
+                                       QStringLiteral("N|all"));
+const QCommandLineOption BurnInOption(QStringLiteral("burn-in"), QString());
+const QCommandLineOption JsonOption(QStringLiteral("json"), QString());
+const QCommandLineOption KeepGoingOption(QStringLiteral("keep-going"), QString());
+const QCommandLineOption QuietOption({QStringLiteral("q"), QStringLiteral("quiet")}, QString());
+const QCommandLineOption HostnameOption(QStringLiteral("hostname"), QString());
+const QCommandLineOption LibraryOption(QStringLiteral("library"), QString(),
+                                       QStringLiteral("FILE"));
+const QCommandLineOption LogOption(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
+const QCommandLineOption SubmitOption(QStringLiteral("submit"), QString(),
+                                      QStringLiteral("HOST[:PORT]"));
+const QCommandLineOption NicknameOption(QStringLiteral("nickname"), QString(),
+                                        QStringLiteral("NAME"));
+const QCommandLineOption HelpOption({QStringLiteral("h"), QStringLiteral("help")}, QString());
+const QCommandLineOption VersionOption(QStringLiteral("version"), QString());
 
 bool parsePort(const QString &text, quint16 *port)
 {
@@ -49,6 +66,70 @@ bool parseServer(const QString &text, QString *host, quint16 *port)
     return !host->isEmpty() && (colon < 0 || parsePort(text.mid(colon + 1), port));
 }
 
+std::optional<OptionsError> readCount(const QCommandLineParser &parser, BenchOptions &options,
+                                      int maxThreads)
+{
+    if (parser.isSet(CyclesOption)) {
+        bool ok = false;
+        const int cycles = parser.value(CyclesOption).toInt(&ok);
+        if (!ok || cycles < 1 || cycles > CycleLimit)
+            return OptionsError{QStringLiteral("--cycles takes a whole number from 1 to %1, not "
+                                               "\"%2\"")
+                                    .arg(CycleLimit)
+                                    .arg(parser.value(CyclesOption))};
+        options.cycles = cycles;
+    }
+    if (parser.isSet(DurationOption)) {
+        options.duration = parseDuration(parser.value(DurationOption));
+        if (!options.duration)
+            return OptionsError{QStringLiteral("--duration takes a time from 1s to a week, such "
+                                               "as 90s, 10m or 1h30m, not \"%1\"")
+                                    .arg(parser.value(DurationOption))};
+    }
+    if (parser.isSet(CyclesOption) && parser.isSet(DurationOption))
+        return OptionsError{QStringLiteral("--cycles and --duration cannot be given together")};
+    if (parser.isSet(ThreadsOption)) {
+        const QString text = parser.value(ThreadsOption);
+        bool ok = false;
+        const int threads = text.toInt(&ok);
+        if (text == u"all") {
+            options.allThreads = true;
+            options.threads = maxThreads;
+        } else if (!ok || threads < 1 || threads > maxThreads) {
+            return OptionsError{QStringLiteral("--threads takes \"all\" or a number from 1 to %1 "
+                                               "(the processors this program may use), not \"%2\"")
+                                    .arg(maxThreads)
+                                    .arg(text)};
+        } else {
+            options.threads = threads;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<OptionsError> readSubmission(const QCommandLineParser &parser, BenchOptions &options)
+{
+    options.submit = parser.isSet(SubmitOption);
+    if (options.submit) {
+        options.submitPort = ScoreProtocol::DefaultPort;
+        if (!parseServer(parser.value(SubmitOption), &options.submitHost, &options.submitPort))
+            return OptionsError{QStringLiteral("--submit takes HOST or HOST:PORT (port 1 to "
+                                               "65535), not \"%1\"")
+                                    .arg(parser.value(SubmitOption))};
+    }
+    if (options.submit != parser.isSet(NicknameOption))
+        return OptionsError{QStringLiteral("--submit and --nickname go together")};
+    if (!options.submit)
+        return std::nullopt;
+    options.nickname = parser.value(NicknameOption);
+    if (const auto problem = nicknameProblem(options.nickname))
+        return OptionsError{QStringLiteral("--nickname: ") + *problem};
+    if (options.burnIn)
+        return OptionsError{QStringLiteral("--submit sends a benchmark's score, and a burn-in "
+                                           "(--burn-in or --duration) forms none")};
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::chrono::milliseconds> parseDuration(const QString &text)
@@ -69,140 +150,99 @@ std::optional<std::chrono::milliseconds> parseDuration(const QString &text)
         const QChar unit = m.captured(2).isEmpty() ? QLatin1Char('s') : m.captured(2)[0];
         seconds += value * (unit == QLatin1Char('h') ? 3600 : unit == QLatin1Char('m') ? 60 : 1);
     }
-    // A week at most: longer is a typing error rather than a burn-in.
-    if (!(seconds > 0.0) || seconds > 7 * 24 * 3600.0)
+    // At least a second, at most a week: anything else is a typing error rather than a run.
+    if (!(seconds >= 1.0) || seconds > 7 * 24 * 3600.0)
         return std::nullopt;
     return std::chrono::milliseconds(static_cast<qint64>(seconds * 1000.0 + 0.5));
+}
+
+std::optional<QString> nicknameProblem(const QString &nickname)
+{
+    const qsizetype characters = nickname.toUcs4().size();
+    if (characters < 1 || characters > NicknameLimit)
+        return QStringLiteral("a nickname has 1 to %1 characters").arg(NicknameLimit);
+    if (nickname.startsWith(QLatin1Char(' ')) || nickname.endsWith(QLatin1Char(' ')))
+        return QStringLiteral("a nickname may not begin or end with a blank");
+    for (const QChar c : nickname) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return QStringLiteral("a nickname may not hold control characters");
+    }
+    if (isReservedNickname(nickname))
+        return QStringLiteral("that nickname has been reserved");
+    return std::nullopt;
 }
 
 std::variant<BenchOptions, OptionsError> parseBenchOptions(const QStringList &arguments,
                                                            int maxThreads)
 {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions({CyclesOption, DurationOption, ThreadsOption, BurnInOption, JsonOption,
+                       KeepGoingOption, QuietOption, HostnameOption, LibraryOption, LogOption,
+                       SubmitOption, NicknameOption, HelpOption, VersionOption});
+    if (!parser.parse(arguments))
+        return OptionsError{parser.errorText()};
+    if (!parser.positionalArguments().isEmpty())
+        return OptionsError{QStringLiteral("unexpected argument \"%1\"")
+                                .arg(parser.positionalArguments().constFirst())};
+
     BenchOptions options;
-    bool cyclesGiven = false;
-    bool nicknameGiven = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        QString name = arguments[i];
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); name.startsWith(u"--") && eq > 0) {
-            inlineValue = name.mid(eq + 1);
-            name.truncate(eq);
-        }
-        const auto value = [&]() -> std::optional<QString> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < arguments.size())
-                return arguments[++i];
-            return std::nullopt;
-        };
-        const auto flag = [&](bool *target) -> std::optional<OptionsError> {
-            if (inlineValue)
-                return error(QStringLiteral("option %1 takes no value").arg(name));
-            *target = true;
-            return std::nullopt;
-        };
-        std::optional<OptionsError> failed;
-        if (name == u"--help" || name == u"-h") {
-            failed = flag(&options.help);
-        } else if (name == u"--version") {
-            failed = flag(&options.version);
-        } else if (name == u"--json") {
-            failed = flag(&options.json);
-        } else if (name == u"--keep-going") {
-            failed = flag(&options.keepGoing);
-        } else if (name == u"--quiet" || name == u"-q") {
-            failed = flag(&options.quiet);
-        } else if (name == u"--hostname") {
-            failed = flag(&options.hostname);
-        } else if (name == u"--cycles") {
-            const auto text = value();
-            bool ok = false;
-            const int cycles = text ? text->toInt(&ok) : 0;
-            if (!ok || cycles < 1 || cycles > CycleLimit)
-                return error(QStringLiteral("--cycles takes a whole number from 1 to %1, not "
-                                            "\"%2\"")
-                                 .arg(CycleLimit)
-                                 .arg(text.value_or(QString())));
-            options.cycles = cycles;
-            cyclesGiven = true;
-        } else if (name == u"--duration") {
-            const auto text = value();
-            options.duration = text ? parseDuration(*text) : std::nullopt;
-            if (!options.duration)
-                return error(QStringLiteral("--duration takes a time such as 90s, 10m or 1h30m "
-                                            "(at most a week), not \"%1\"")
-                                 .arg(text.value_or(QString())));
-        } else if (name == u"--threads") {
-            const auto text = value();
-            if (text == QStringLiteral("all")) {
-                options.allThreads = true;
-                options.threads = maxThreads;
-                continue;
-            }
-            bool ok = false;
-            const int threads = text ? text->toInt(&ok) : 0;
-            if (!ok || threads < 1 || threads > maxThreads)
-                return error(QStringLiteral("--threads takes \"all\" or a number from 1 to %1 "
-                                            "(the processors this program may use), not \"%2\"")
-                                 .arg(maxThreads)
-                                 .arg(text.value_or(QString())));
-            options.threads = threads;
-        } else if (name == u"--library") {
-            const auto text = value();
-            if (!text || text->isEmpty())
-                return error(QStringLiteral("--library takes the path of a kernel library"));
-            options.library = *text;
-        } else if (name == u"--submit") {
-            const auto text = value();
-            options.submitPort = ScoreProtocol::DefaultPort;
-            if (!text || !parseServer(*text, &options.submitHost, &options.submitPort))
-                return error(QStringLiteral("--submit takes HOST or HOST:PORT (port 1 to 65535), "
-                                            "not \"%1\"")
-                                 .arg(text.value_or(QString())));
-            options.submit = true;
-        } else if (name == u"--nickname") {
-            const auto text = value();
-            if (!text)
-                return error(QStringLiteral("--nickname takes a name"));
-            options.nickname = *text;
-            nicknameGiven = true;
-        } else {
-            return error(QStringLiteral("unknown option \"%1\"").arg(arguments[i]));
-        }
-        if (failed)
-            return *failed;
-    }
+    options.help = parser.isSet(HelpOption);
+    options.version = parser.isSet(VersionOption);
     if (options.help || options.version)
         return options;
-    if (cyclesGiven && options.duration)
-        return error(QStringLiteral("--cycles and --duration cannot be given together"));
-    if (options.submit != nicknameGiven)
-        return error(QStringLiteral("--submit and --nickname go together"));
-    if (nicknameGiven && (options.nickname.isEmpty() || options.nickname.size() > NicknameLimit))
-        return error(QStringLiteral("--nickname takes 1 to %1 characters").arg(NicknameLimit));
+    if (auto error = readCount(parser, options, maxThreads))
+        return *error;
+    options.burnIn = parser.isSet(BurnInOption) || options.duration.has_value();
+    options.json = parser.isSet(JsonOption);
+    options.keepGoing = parser.isSet(KeepGoingOption);
+    options.quiet = parser.isSet(QuietOption);
+    options.hostname = parser.isSet(HostnameOption);
+    if (parser.isSet(LibraryOption)) {
+        options.library = parser.value(LibraryOption);
+        if (options.library.isEmpty())
+            return OptionsError{QStringLiteral("--library takes the path of a kernel library")};
+    }
+    if (parser.isSet(LogOption)) {
+        options.logFile = parser.value(LogOption);
+        if (options.logFile.isEmpty())
+            return OptionsError{QStringLiteral("--log takes the path of a file")};
+    }
+    if (auto error = readSubmission(parser, options))
+        return *error;
     return options;
 }
 
 QString benchUsage()
 {
     return QStringLiteral(
-        "Usage: orvane-bench [--cycles N | --duration TIME] [--threads N|all] [--json]\n"
-        "                    [--keep-going] [--quiet] [--hostname] [--library FILE]\n"
-        "                    [--submit HOST[:PORT] --nickname NAME] [--help] [--version]\n");
+        "Usage: orvane-bench [--cycles N | --duration TIME] [--threads N|all] [--burn-in]\n"
+        "                    [--json] [--log FILE] [--keep-going] [--quiet] [--hostname]\n"
+        "                    [--library FILE] [--submit HOST[:PORT] --nickname NAME]\n"
+        "                    [--help] [--version]\n");
 }
 
 QString benchHelp()
 {
     return benchUsage() + QStringLiteral(R"(
-Times the seven kernels of libkalvex.so, the same way and with the same score as the Orvane
-window, checks every result against its exact value, and reports the times, their spread across
-cycles, throttling and the conditions of the run.
+Times the seven kernels of libkalvex.so the same way, and with the same score, as the Orvane
+window, and reports the times, their spread across cycles, throttling and the conditions of the
+run. A burn-in instead runs the kernels' checked variants, which check the result of every
+operation against its exact value and whose times form no score.
+
+Which kernels a run uses:
+  --cycles N (the default, one cycle)
+                      the timed kernels: the score, each kernel's last value checked
+  --burn-in, --duration TIME
+                      the checked kernels: every operation checked, no score
 
   --cycles N          run N cycles (default 1)
-  --duration TIME     run cycles until TIME has passed: 90s, 10m, 1h30m
-  --threads N|all     run the cycles on N threads at once, each on its own logical processor
+  --duration TIME     a burn-in that runs cycles until TIME has passed: 90s, 10m, 1h30m
+  --burn-in           run the checked kernels, for --cycles N too
+  --threads N|all     run the cycles on N threads at once, each pinned to its own processor
   --json              print one JSON document instead of the table
-  --keep-going        run on after a wrong result, counting them
+  --log FILE          append one JSON line per completed cycle and per event, as it happens
+  --keep-going        run on after a wrong result, counting them per thread
   --quiet, -q         no progress line
   --hostname          record the host name in the JSON
   --library FILE      load this kernel library instead of the installed one
@@ -211,7 +251,12 @@ cycles, throttling and the conditions of the run.
   --help, -h          show this help
   --version           show the version
 
-Exit status: 0 done, 1 the kernel library or the submission failed, 2 bad options,
-3 a kernel gave a wrong result, 130 interrupted (what was complete is still reported).
+A wrong result is printed at once on standard error, and every thread stops at its next kernel
+boundary unless --keep-going is given. A cycle that got less than 95 % of a processor is kept out
+of the score and the spread, and reported apart.
+
+Exit status: 0 done (PASS), 1 the kernel library, the submission or writing the report failed,
+2 bad options, 3 a kernel gave a wrong result (FAIL), 129, 130 or 143 stopped by SIGHUP, SIGINT
+or SIGTERM (what was complete is still reported; a second signal ends it at once).
 )");
 }

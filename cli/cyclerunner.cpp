@@ -4,92 +4,100 @@
 #include "core/numbertext.h"
 #include "sysinfo/clockspeed.h"
 
+#include <QDateTime>
+
 #include <cmath>
+#include <ctime>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 
 namespace {
 
-// Passes the kernel calls through, keeps what each gave, and notes every wrong result.
-class CheckedKernels final : public KernelSet
+// Passes the kernel calls through, keeps their times, and checks every result as it comes.
+class VerifyingKernels final : public KernelSet
 {
 public:
-    CheckedKernels(KernelSet &inner, int thread) : m_inner(inner), m_thread(thread) {}
+    VerifyingKernels(KernelSet &inner, const RunnerSettings &settings, CycleRunner &runner,
+                     RunControl &control)
+        : m_inner(inner), m_settings(settings), m_runner(runner), m_control(control)
+    {}
 
     bool run(Kernel kernel, double *result, double *seconds, QString *error) override
     {
-        if (!m_inner.run(kernel, result, seconds, error))
+        quint64 check = 0;
+        if (m_runner.onKernelStart)
+            m_runner.onKernelStart(kernel);
+        const bool ran = m_settings.burnIn
+                             ? m_inner.runChecked(kernel, result, seconds, &check, error)
+                             : m_inner.run(kernel, result, seconds, error);
+        if (m_runner.onKernelEnd)
+            m_runner.onKernelEnd();
+        if (!ran)
             return false;
         // A time no clock can give is no measurement: the run stops with the library's failure.
-        if (!std::isfinite(*seconds) || *seconds < 0.0) {
-            *error = QStringLiteral("its %1 kernel reported an impossible time, %2 seconds")
-                         .arg(QLatin1String(kernelName(kernel)))
-                         .arg(*seconds);
+        if (!std::isfinite(*seconds) || *seconds <= 0.0 || *seconds > MaxKernelSeconds) {
+            *error = QStringLiteral("its %1 kernel reported an impossible time, %2 seconds (a "
+                                    "kernel takes more than 0 and at most %3)")
+                         .arg(QLatin1String(kernelSymbol(kernel)))
+                         .arg(*seconds)
+                         .arg(MaxKernelSeconds);
             return false;
         }
-        const int k = static_cast<int>(kernel);
-        record.seconds[k] = *seconds;
-        record.results[k] = *result;
+        record.seconds[static_cast<int>(kernel)] = *seconds;
         // Exactly: the kernels are deterministic, so any difference is a fault of the machine.
-        if (!(*result == expectedResult(kernel)))
-            mismatches.append({m_thread, record.cycle, kernel, expectedResult(kernel), *result});
+        const bool rightResult = *result == expectedResult(kernel);
+        const bool rightCheck = !m_settings.burnIn || check == expectedCheck(kernel);
+        if (!rightResult || !rightCheck) {
+            record.wrong = true;
+            Mismatch mismatch{QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                              m_settings.thread,
+                              record.cpu,
+                              record.cycle,
+                              kernel,
+                              {},
+                              {}};
+            if (!rightCheck) {
+                mismatch.expected = QStringLiteral("check %1").arg(hex(expectedCheck(kernel)));
+                mismatch.obtained = QStringLiteral("check %1").arg(hex(check));
+            } else {
+                mismatch.expected = exactText(expectedResult(kernel));
+                mismatch.obtained = exactText(*result);
+            }
+            if (m_runner.onMismatch)
+                m_runner.onMismatch(mismatch);
+            if (!m_settings.keepGoing)
+                m_control.requestStop(RunControl::Reason::WrongResult);
+        }
         return true;
     }
 
     CycleRecord record;
-    QList<Mismatch> mismatches;
 
 private:
-    KernelSet &m_inner;
-    int m_thread;
-};
-
-// The kernel times of recorded cycles, given back in the order a run asks for them.
-class ReplayKernels final : public KernelSet
-{
-public:
-    explicit ReplayKernels(const QList<CycleRecord> &cycles) : m_cycles(cycles) {}
-
-    bool run(Kernel kernel, double *result, double *seconds, QString *error) override
+    static QString hex(quint64 value)
     {
-        const qsizetype cycle = m_calls / KernelCount;
-        ++m_calls;
-        if (cycle >= m_cycles.size()) {
-            *error = QStringLiteral("no recorded cycle left");
-            return false;
-        }
-        *seconds = m_cycles[cycle].seconds[static_cast<int>(kernel)];
-        *result = m_cycles[cycle].results[static_cast<int>(kernel)];
-        return true;
+        return QStringLiteral("0x%1").arg(value, 16, 16, QLatin1Char('0'));
     }
 
-private:
-    const QList<CycleRecord> &m_cycles;
-    qsizetype m_calls = 0;
+    KernelSet &m_inner;
+    const RunnerSettings &m_settings;
+    CycleRunner &m_runner;
+    RunControl &m_control;
 };
 
-// The run's view for a program without windows: fields are kept as text, nothing is shown, and
-// a stop request becomes the run's own Abort, noticed before the next kernel starts.
-class RecordingView final : public BenchmarkView
+// The run's view for a program without windows: nothing is shown, and a stop asked for is the
+// run's own stop, noticed before the next kernel starts.
+class SilentView final : public BenchmarkView
 {
 public:
-    RecordingView(QString count, std::function<bool()> stopWanted)
-        : m_count(std::move(count)), m_stopWanted(std::move(stopWanted))
-    {}
-
+    explicit SilentView(const RunControl &control) : m_control(control) {}
     void attach(BenchmarkRun *run) { m_run = run; }
 
     QString benchmarkCaption() const override { return m_caption; }
     void setBenchmarkCaption(const QString &caption) override { m_caption = caption; }
     void setBenchmarkEnabled(bool) override {}
-    void setStatus(const QString &caption) override
-    {
-        // The run says so once a cycle's totals are all in place.
-        if (caption == QStringLiteral("\u00BB Benchmark Complete.")) {
-            ++completedCycles;
-            overallAtCompletion = text(Field::OverallTotal);
-        }
-    }
+    void setStatus(const QString &) override {}
     QString text(Field field) const override { return m_fields[static_cast<int>(field)]; }
     void setText(Field field, const QString &text) override
     {
@@ -101,32 +109,35 @@ public:
     void setOwnBarWidth(float) override {}
     void showOwnResult() override {}
     void setSubmitEnabled(bool) override {}
-    QString cycleCountText() override { return m_count; }
-    QString logText() override { return m_log; }
-    void setLogText(const QString &text) override { m_log = text; }
-    void setSubmissionScore(const QString &score) override { submissionScore = score; }
+    QString cycleCountText() override { return QStringLiteral("1"); }
+    QString logText() override { return {}; }
+    void setLogText(const QString &) override {}
+    void setSubmissionScore(const QString &) override {}
     void letEventsRun() override
     {
-        if (m_run && m_run->isRunning() && !m_run->abortRequested() && m_stopWanted())
-            m_run->click(); // Abort
+        if (m_run && m_control.stopRequested())
+            m_run->stop();
     }
     bool isClosed() const override { return false; }
     QString currentTimeText() const override { return {}; }
     void showInvalidCount() override { failure = QStringLiteral("invalid cycle count"); }
     void showLibraryFailure(const QString &message) override { failure = message; }
 
-    int completedCycles = 0;
-    QString overallAtCompletion;
-    QString submissionScore;
     QString failure;
 
 private:
-    QString m_count;
-    std::function<bool()> m_stopWanted;
     BenchmarkRun *m_run = nullptr;
+    const RunControl &m_control;
     QString m_caption = QStringLiteral("Benchmark");
-    QString m_log;
     std::array<QString, FieldCount> m_fields;
+};
+
+// Takes the totals of the cycle when the run says it is complete.
+class CycleEnd final : public RunObserver
+{
+public:
+    void cycleCompleted(const CycleTotals &totals) override { this->totals = totals; }
+    std::optional<CycleTotals> totals;
 };
 
 bool pinTo(int cpu)
@@ -137,32 +148,25 @@ bool pinTo(int cpu)
     return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
 }
 
-} // namespace
-
-double expectedResult(Kernel kernel)
+double threadSeconds()
 {
-    switch (kernel) {
-    case Kernel::Addition:
-        return 750000000.0;
-    case Kernel::Subtraction:
-        return 150000000.0;
-    case Kernel::Multiplication:
-        return 500000001.0 * 250000001.0;
-    case Kernel::Division:
-        return 500000001.0 / 250000001.0;
-    case Kernel::Prime:
-        return 30712429.0;
-    case Kernel::Pi:
-        return 3.1415926449823899;
-    case Kernel::Power:
-        return 1.0460278636963902;
-    }
-    return 0.0;
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-const char *kernelName(Kernel kernel)
+long involuntarySwitches()
 {
-    return kernelSymbol(kernel);
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nivcsw;
+}
+
+} // namespace
+
+QString exactText(double value)
+{
+    return QString::number(value, 'g', 17);
 }
 
 double effectiveClockMHz()
@@ -170,9 +174,8 @@ double effectiveClockMHz()
     return trustedClockHz(measureClock(10)) / 1e6;
 }
 
-CycleRunner::CycleRunner(KernelSet &kernels, const RunnerSettings &settings,
-                         const std::atomic<bool> &stop)
-    : m_kernels(kernels), m_settings(settings), m_stop(stop)
+CycleRunner::CycleRunner(KernelSet &kernels, const RunnerSettings &settings, RunControl &control)
+    : m_kernels(kernels), m_settings(settings), m_control(control)
 {}
 
 RunnerOutcome CycleRunner::run()
@@ -183,63 +186,56 @@ RunnerOutcome CycleRunner::run()
     else
         outcome.cpu = sched_getcpu();
 
-    CheckedKernels checked(m_kernels, m_settings.thread);
-    bool mismatchStop = false;
-    const auto stopWanted = [&] {
-        return m_stop.load() || mismatchStop;
-    };
+    VerifyingKernels kernels(m_kernels, m_settings, *this, m_control);
     // Each reading after a cycle serves as the reading before the next one.
     double lastClock = 0.0;
     for (int cycle = 1;; ++cycle) {
         if (m_settings.deadline ? std::chrono::steady_clock::now() >= *m_settings.deadline
                                 : cycle > m_settings.cycles)
             break;
-        if (stopWanted())
+        if (m_control.stopRequested())
             break;
-        checked.record = CycleRecord();
-        checked.record.cycle = cycle;
+        CycleRecord &record = kernels.record;
+        record = CycleRecord();
+        record.thread = m_settings.thread;
+        record.cpu = outcome.cpu;
+        record.cycle = cycle;
         if (m_settings.measureClock)
-            checked.record.clockBeforeMHz = cycle == 1 ? effectiveClockMHz() : lastClock;
+            record.clockBeforeMHz = cycle == 1 ? effectiveClockMHz() : lastClock;
 
-        RecordingView view(QStringLiteral("1"), [&] {
-            mismatchStop = mismatchStop || (!m_settings.keepGoing && !checked.mismatches.isEmpty());
-            return stopWanted();
-        });
-        BenchmarkRun run(view, checked);
-        view.attach(&run);
-        run.click();
-        if (!view.failure.isEmpty()) {
-            outcome.failure = view.failure;
+        SilentView silent(m_control);
+        BenchmarkRun cycleRun(silent, kernels);
+        silent.attach(&cycleRun);
+        CycleEnd end;
+        cycleRun.setObserver(&end);
+        const auto started = std::chrono::steady_clock::now();
+        const double cpuStart = threadSeconds();
+        const long switchesStart = involuntarySwitches();
+        cycleRun.click();
+        if (!silent.failure.isEmpty()) {
+            outcome.failure = silent.failure;
             break;
         }
-        if (view.completedCycles != 1)
+        if (!end.totals)
             break; // stopped within the cycle: it does not count
-        CycleRecord &record = checked.record;
-        record.simpleText = view.text(Field::SimpleTotal);
-        record.complexText = view.text(Field::ComplexTotal);
-        record.overallText = view.overallAtCompletion;
-        record.overall = readNumber(record.overallText).value_or(0.0);
+        record.wallSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        record.cpuSeconds = threadSeconds() - cpuStart;
+        record.involuntarySwitches = involuntarySwitches() - switchesStart;
+        // Judged over a cycle long enough for the share to mean something: the kernels' own
+        // clock counts whole milliseconds.
+        record.contended =
+            record.wallSeconds >= 0.1 && record.cpuSeconds < 0.95 * record.wallSeconds;
+        record.simpleText = end.totals->simple;
+        record.complexText = end.totals->complex;
+        record.overallText = end.totals->overall;
+        record.overall = readCurrency(record.overallText).value_or(Currency());
         if (m_settings.measureClock)
             lastClock = record.clockAfterMHz = effectiveClockMHz();
-        outcome.cycles.append(record);
+        if (temperature)
+            record.temperature = temperature(outcome.cpu);
         if (onCycle)
             onCycle(record);
-        if (!m_settings.keepGoing && !checked.mismatches.isEmpty())
-            mismatchStop = true;
     }
-    outcome.mismatches = checked.mismatches;
-    outcome.stoppedByMismatch = mismatchStop;
-    outcome.interrupted = m_stop.load();
     return outcome;
-}
-
-Score scoreOf(const QList<CycleRecord> &cycles)
-{
-    if (cycles.isEmpty())
-        return {};
-    ReplayKernels replay(cycles);
-    RecordingView view(QString::number(cycles.size()), [] { return false; });
-    BenchmarkRun run(view, replay);
-    run.click();
-    return {view.submissionScore, run.averageScore().toDouble()};
 }

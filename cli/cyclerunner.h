@@ -1,47 +1,46 @@
 // One thread's share of an orvane-bench run: cycles of the seven kernels, one after another,
-// through the same benchmark run as the window, behind a view that records instead of showing.
+// through the same benchmark run as the window, behind a view that shows nothing.
 //
 // Each cycle is one run of one cycle, so the clock can be read between cycles and a duration can
-// end the series; the score over all cycles is formed afterwards by replaying the recorded
-// kernel times through a run of that many cycles (scoreOf), which is exactly what the window
-// would show for them. Every kernel's result is checked against its exact expected value.
+// end the series. Every kernel's result is checked as it comes: its last value against the exact
+// one, or, in a burn-in, the check value of its checked variant. What the runner learns (a
+// kernel starting, a wrong result, a completed cycle) it says through callbacks at once, on its
+// own thread; all threads of a run share one RunControl, so that one thread's wrong result or a
+// signal stops them all at their next kernel boundary.
 #pragma once
 
-#include "benchmark/kernelset.h"
+#include "cyclestats.h"
 
-#include <QList>
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
 
-// The exact value each kernel computes, in the order a cycle runs them.
-double expectedResult(Kernel kernel);
-const char *kernelName(Kernel kernel);
+// A time no kernel can take: beyond it a library is not measuring its loops.
+inline constexpr double MaxKernelSeconds = 600.0;
 
-struct CycleRecord
+class RunControl
 {
-    int cycle = 0;
-    std::array<double, KernelCount> seconds{};
-    std::array<double, KernelCount> results{};
-    QString simpleText; // the totals as the window shows them
-    QString complexText;
-    QString overallText;
-    double overall = 0.0;
-    double clockBeforeMHz = 0.0; // 0 when no reading could be trusted
-    double clockAfterMHz = 0.0;
-};
+public:
+    enum class Reason
+    {
+        None,
+        WrongResult,
+        Signal,
+    };
 
-struct Mismatch
-{
-    int thread = 0;
-    int cycle = 0;
-    Kernel kernel = Kernel::Addition;
-    double expected = 0.0;
-    double obtained = 0.0;
+    void requestStop(Reason reason)
+    {
+        Reason none = Reason::None;
+        m_reason.compare_exchange_strong(none, reason);
+    }
+    bool stopRequested() const { return m_reason.load() != Reason::None; }
+    Reason reason() const { return m_reason.load(); }
+
+private:
+    std::atomic<Reason> m_reason{Reason::None};
 };
 
 struct RunnerSettings
@@ -52,44 +51,40 @@ struct RunnerSettings
     // No cycle starts after this; without it the runner runs the given number of cycles.
     std::optional<std::chrono::steady_clock::time_point> deadline;
     bool keepGoing = false; // run on after a wrong result
+    bool burnIn = false;    // the checked kernels
     bool measureClock = true;
 };
 
 struct RunnerOutcome
 {
-    QList<CycleRecord> cycles;
-    QList<Mismatch> mismatches;
     QString failure; // the kernel library could not be used
-    bool interrupted = false;
-    bool stoppedByMismatch = false;
-    int cpu = -1;
+    int cpu = -1;    // where the thread ran
 };
 
 class CycleRunner
 {
 public:
-    // kernels must outlive the runner; stop is polled between kernels.
-    CycleRunner(KernelSet &kernels, const RunnerSettings &settings, const std::atomic<bool> &stop);
+    // kernels must outlive the runner.
+    CycleRunner(KernelSet &kernels, const RunnerSettings &settings, RunControl &control);
 
-    // Called after each completed cycle (on the runner's thread).
+    // Called on the runner's thread as things happen.
+    std::function<void(Kernel)> onKernelStart;
+    std::function<void()> onKernelEnd;
+    std::function<void(const Mismatch &)> onMismatch;
     std::function<void(const CycleRecord &)> onCycle;
+    // Reads the temperature of the thread's processor package; nothing when unknown.
+    std::function<std::optional<double>(int cpu)> temperature;
 
     RunnerOutcome run();
 
 private:
     KernelSet &m_kernels;
     RunnerSettings m_settings;
-    const std::atomic<bool> &m_stop;
+    RunControl &m_control;
 };
-
-// The score the window shows for these cycles: a run over their kernel times, as text, and as
-// a number. Empty for no cycles.
-struct Score
-{
-    QString text;
-    double seconds = 0.0;
-};
-Score scoreOf(const QList<CycleRecord> &cycles);
 
 // The effective clock now, in MHz, on the calling thread's processor; 0 when not trusted.
 double effectiveClockMHz();
+
+// A double written with 17 significant digits, so a difference in the last place shows.
+QString exactText(double value);

@@ -1,11 +1,9 @@
 #include "hostcheck.h"
 
-#include "buildinfo.h"
 #include "core/version.h"
 #include "sysinfo/getcpu.h"
 #include "sysinfo/hostinfo.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -184,30 +182,38 @@ QStringList hostWarnings(const QString &root, int sampleMs)
     return warnings;
 }
 
+QJsonObject libraryRecordJson(const QString &buildRecord)
+{
+    QHash<QString, QString> record;
+    const QStringList lines = buildRecord.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            record.insert(line.left(equals), line.mid(equals + 1));
+    }
+    const auto value = [&record](const char *key) {
+        return record.value(QLatin1String(key), QStringLiteral("unknown"));
+    };
+    return {{QStringLiteral("version"), value("version")},
+            {QStringLiteral("built_with"),
+             QJsonObject{{QStringLiteral("compiler"), value("compiler")},
+                         {QStringLiteral("version"), value("compiler_version")},
+                         {QStringLiteral("flags"), value("flags")}}}};
+}
+
 QJsonObject provenanceJson(const Provenance &provenance)
 {
     QJsonObject program{{QStringLiteral("name"), QStringLiteral("orvane-bench")},
                         {QStringLiteral("version"), QStringLiteral(ORVANE_VERSION)}};
 
     const QFileInfo library(provenance.libraryPath);
-    QJsonObject kernels{{QStringLiteral("path"), library.absoluteFilePath()},
-                        {QStringLiteral("file"), library.canonicalFilePath()}};
-    // The version is in the real file's name: libkalvex.so.3.0.0.
-    const QString real = QFileInfo(library.canonicalFilePath()).fileName();
-    const qsizetype so = real.indexOf(QStringLiteral(".so."));
-    kernels.insert(QStringLiteral("version"),
-                   so >= 0 ? real.mid(so + 4) : QStringLiteral("unknown"));
-    QFile file(provenance.libraryPath);
-    if (file.open(QIODevice::ReadOnly)) {
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        hash.addData(&file);
-        kernels.insert(QStringLiteral("sha256"), QString::fromLatin1(hash.result().toHex()));
-    }
-    kernels.insert(
-        QStringLiteral("built_with"),
-        QJsonObject{{QStringLiteral("compiler"), QStringLiteral(ORVANE_KERNEL_COMPILER)},
-                    {QStringLiteral("version"), QStringLiteral(ORVANE_KERNEL_COMPILER_VERSION)},
-                    {QStringLiteral("flags"), QStringLiteral(ORVANE_KERNEL_FLAGS)}});
+    QJsonObject kernels = libraryRecordJson(provenance.buildRecord);
+    kernels.insert(QStringLiteral("path"), library.absoluteFilePath());
+    kernels.insert(QStringLiteral("file"), library.canonicalFilePath());
+    kernels.insert(QStringLiteral("sha256"),
+                   provenance.sha256.isEmpty()
+                       ? QJsonValue()
+                       : QJsonValue(QString::fromLatin1(provenance.sha256)));
 
     GetCpu cpu;
     char name[ProcessorLibrary::BufferSize] = {};

@@ -23,7 +23,13 @@ QStringList hostWarnings(const QString &root = QStringLiteral("/"), int sampleMs
 struct Provenance
 {
     QString libraryPath; // the kernel library actually loaded
+    QByteArray sha256;   // of the very file that was loaded, in hex
+    QString buildRecord; // what the library says of how it was built; empty when nothing
     double clockMHz = 0.0;
     bool withHostname = false;
 };
 QJsonObject provenanceJson(const Provenance &provenance);
+
+// The "key=value" lines of a library's build record, as JSON: version, and built_with
+// (compiler, version, flags); "unknown" for what the record does not say.
+QJsonObject libraryRecordJson(const QString &buildRecord);

@@ -1,61 +1,46 @@
-// What orvane-bench reports: the figures of every cycle, their spread across cycles, throttling,
-// wrong results, the conditions of the run, as a table for a terminal or as one JSON document.
+// What orvane-bench reports at the end of a run: every thread's statistics, the score, wrong
+// results, throttling, the conditions of the run and its verdict, as a table for a terminal or
+// as one JSON document; and the JSON of single cycles and events for the run's log.
 #pragma once
 
 #include "benchoptions.h"
-#include "cyclerunner.h"
+#include "cyclestats.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 
-struct Stats
-{
-    int count = 0;
-    double min = 0.0;
-    double median = 0.0;
-    double max = 0.0;
-    double spreadPercent = 0.0; // (max - min) / median
-};
-Stats statsOf(QList<double> values);
-
-struct ThrottleEvent
-{
-    int thread = 0;
-    int cycle = 0;
-    QString kind;         // "clock": the clock fell; "slower": the cycle took longer
-    double value = 0;     // MHz, or seconds
-    double reference = 0; // the first reading of the same kind
-};
-// A clock more than 10 % below its first reading, or a cycle more than 10 % slower than the
-// first, each with its cycle.
-QList<ThrottleEvent> throttlingOf(int thread, const QList<CycleRecord> &cycles);
-
-struct ThreadResult
-{
-    int thread = 0;
-    RunnerOutcome outcome;
-    Score score;
-};
-
 struct BenchReport
 {
     BenchOptions options;
-    QList<ThreadResult> threads;
-    Score score; // over every cycle of every thread
+    QList<ThreadStats> threads;
     QStringList warnings;
     QStringList sharedCores;
     QJsonObject provenance;
-    bool interrupted = false;
-    QString failure;
+    int signal = 0;  // the signal that stopped the run, if one did
+    QString failure; // the kernel library could not be used, or a kernel never returned
     double wallSeconds = 0.0;
+    bool temperaturesKnown = false;
 
-    QList<CycleRecord> allCycles() const;
-    QList<Mismatch> mismatches() const;
-    QList<ThrottleEvent> throttling() const;
+    // Over every thread.
+    Spread counted() const;
+    Spread contended() const;
+    Score score() const;
+    qint64 completed() const;
+    qint64 wrongResults() const;
+    // No wrong result and no failure: what a burn-in is run to learn.
+    bool passed() const { return failure.isEmpty() && wrongResults() == 0; }
 };
 
 QJsonDocument reportJson(const BenchReport &report);
 QString reportText(const BenchReport &report);
-// 1 the kernel library could not be used, 3 a wrong result, 130 interrupted, else 0.
+// 1 the kernel library could not be used, 3 a wrong result, 128 + the signal that stopped the
+// run, else 0.
 int exitStatus(const BenchReport &report);
+
+// For the run's log.
+QJsonObject cycleJson(const CycleRecord &record);
+QJsonObject mismatchJson(const Mismatch &mismatch);
+QJsonObject throttleJson(const ThrottleEvent &event);
+// The line printed on standard error the moment a wrong result is found.
+QString mismatchLine(const Mismatch &mismatch);

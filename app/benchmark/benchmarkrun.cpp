@@ -195,6 +195,10 @@ BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
               QStringLiteral(" Time: ") + m_view.text(Field::OverallTotal) +
               QStringLiteral(" seconds.") + Crlf);
     m_cycleTotal = Currency::fromDouble(overall + m_cycleTotal.toDouble());
+    if (m_observer)
+        m_observer->cycleCompleted({cycle, m_view.text(Field::SimpleTotal),
+                                    m_view.text(Field::ComplexTotal),
+                                    m_view.text(Field::OverallTotal)});
     return Outcome::Done;
 }
 

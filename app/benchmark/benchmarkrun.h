@@ -13,12 +13,34 @@
 
 #include <QString>
 
+// The totals of a cycle as the window shows them.
+struct CycleTotals
+{
+    double cycle = 0;
+    QString simple;
+    QString complex;
+    QString overall;
+};
+
+// What a program that follows a run without windows is told as it goes.
+class RunObserver
+{
+public:
+    virtual ~RunObserver() = default;
+    // A cycle has completed: all seven kernels ran and its totals are in place.
+    virtual void cycleCompleted(const CycleTotals &totals) = 0;
+};
+
 class BenchmarkRun
 {
 public:
     BenchmarkRun(BenchmarkView &view, KernelSet &kernels);
 
     void click();
+    // Asks a run in progress to stop before its next test, as the Abort button does, without
+    // letting events run or touching the fields.
+    void stop() { m_abortRequested = true; }
+    void setObserver(RunObserver *observer) { m_observer = observer; }
 
     bool isRunning() const { return m_running; }
     bool abortRequested() const { return m_abortRequested; }
@@ -49,6 +71,7 @@ private:
 
     BenchmarkView &m_view;
     KernelSet &m_kernels;
+    RunObserver *m_observer = nullptr;
 
     bool m_running = false;
     bool m_abortRequested = false;

@@ -76,6 +76,8 @@ public:
     bool hasCheckedKernels() const;
     // The file the kernels were bound from, as the dynamic loader opened it; empty until loaded.
     QString loadedPath() const;
+    // An address inside the loaded library; null until loaded.
+    const void *entryAddress() const { return reinterpret_cast<const void *>(m_entries[0]); }
     // What the library says of how it was built (compiler, flags, version), as "key=value"
     // lines; empty when it carries no such record.
     QString buildRecord() const;

@@ -6,6 +6,8 @@
 #include <QScopeGuard>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 const QString Reserved[] = {QStringLiteral("NIMBU[S]"), QStringLiteral("NIMBU-S-"),
                             QStringLiteral("QOLMAR")};
@@ -16,6 +18,13 @@ QString withoutBlanks(QString text)
 }
 
 } // namespace
+
+bool isReservedNickname(const QString &nickname)
+{
+    const QString upper = nickname.toUpper();
+    return std::any_of(std::begin(Reserved), std::end(Reserved),
+                       [&upper](const QString &reserved) { return upper == reserved; });
+}
 
 SubmissionClient::SubmissionClient(SubmitView &view, int tickInterval, int connectWait,
                                    int reconnectPort)
@@ -48,15 +57,12 @@ void SubmissionClient::processResults()
                            QStringLiteral("No Nickname!"), MessageIcon::None);
         return;
     }
-    const QString upper = nickname.toUpper();
-    for (const QString &reserved : Reserved) {
-        if (upper == reserved) {
-            m_view.showMessage(QStringLiteral("Sorry, that nickname has been reserved."),
-                               QStringLiteral("Reserved Nickname"), MessageIcon::Critical);
-            m_view.setNickname(QString());
-            m_view.focusNickname();
-            return;
-        }
+    if (isReservedNickname(nickname)) {
+        m_view.showMessage(QStringLiteral("Sorry, that nickname has been reserved."),
+                           QStringLiteral("Reserved Nickname"), MessageIcon::Critical);
+        m_view.setNickname(QString());
+        m_view.focusNickname();
+        return;
     }
 
     // One submission at a time: a click delivered while this one lets events run (waiting for

@@ -33,6 +33,9 @@ public:
     virtual void hideWindow() = 0;
 };
 
+// Whether the nickname is one of those no one may submit with, in any case of letters.
+bool isReservedNickname(const QString &nickname);
+
 class SubmissionClient : public QObject
 {
     Q_OBJECT
