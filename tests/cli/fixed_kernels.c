@@ -41,10 +41,10 @@ static void give(int kernel, double *result, double *seconds, uint64_t *check)
     static const double results[7] = {
         750000000.0, 150000000.0,        500000001.0 * 250000001.0, 500000001.0 / 250000001.0,
         30712429.0,  3.1415926449823899, 1.0460278636963902};
-    static const uint64_t checks[7] = {
-        UINT64_C(0xaf0fcc5c58bdd525), UINT64_C(0x7341adeceb3dd525), UINT64_C(0x9135fba9fc770245),
-        UINT64_C(0x833a92fc36d0ebb7), UINT64_C(0xcb2a5551009410dd), UINT64_C(0xacf387ae5a2754ae),
-        UINT64_C(0x47c275c1869eda59)};
+    static const uint64_t checks[7] = {UINT64_C(0xaf0fcc5c58bdd525), UINT64_C(0x7341adeceb3dd525),
+                                       UINT64_C(0x9135fba9fc770245), UINT64_C(0x833a92fc36d0ebb7),
+                                       UINT64_C(0xcb2a5551009410dd), UINT64_C(0xacf387ae5a2754ae),
+                                       UINT64_C(0x47c275c1869eda59)};
     const int call = __atomic_fetch_add(&calls[kernel], 1, __ATOMIC_RELAXED);
 #ifdef SLOW_KERNEL
     if (kernel == SLOW_KERNEL && call == 1)
