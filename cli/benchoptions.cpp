@@ -224,7 +224,8 @@ QString benchUsage()
 
 QString benchHelp()
 {
-    return benchUsage() + QStringLiteral(R"(
+    // One line of usage, which manual-page tools read as the synopsis.
+    return QStringLiteral("Usage: orvane-bench [OPTION]...\n") + QStringLiteral(R"(
 Times the seven kernels of libkalvex.so the same way, and with the same score, as the Orvane
 window, and reports the times, their spread across cycles, throttling and the conditions of the
 run. A burn-in instead runs the kernels' checked variants, which check the result of every

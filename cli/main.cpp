@@ -457,8 +457,9 @@ int main(int argc, char *argv[])
     if (options.threads > 1)
         report.sharedCores = sharedCores(cpus);
     report.threads.resize(options.threads);
-    const Provenance provenance{kernels.path, kernels.sha256, kernels.library->buildRecord(),
-                                effectiveClockMHz(), options.hostname};
+    // The clock is the first cycle's first reading, taken once the run ends.
+    Provenance provenance{kernels.path, kernels.sha256, kernels.library->buildRecord(), 0.0,
+                          options.hostname};
     report.provenance = provenanceJson(provenance);
     const Thermometer thermometer;
     report.temperaturesKnown = thermometer.available();
@@ -487,6 +488,8 @@ int main(int argc, char *argv[])
     report.wallSeconds = run.wall.elapsed() / 1000.0;
     report.signal = firstSignal.load();
     // As the run ends: the file named may be another by now; the hash is the loaded one's.
+    if (!report.threads.isEmpty() && !report.threads[0].listed.isEmpty())
+        provenance.clockMHz = report.threads[0].listed[0].clockBeforeMHz;
     report.provenance = provenanceJson(provenance);
 
     int status = exitStatus(report);

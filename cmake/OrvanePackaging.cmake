@@ -39,13 +39,16 @@ add_custom_command(OUTPUT ${generated}/orvane.1.gz
 set(orvane-bench_summary "the Orvane CPU benchmark without a screen")
 set(orvane-scored_summary "leaderboard server for the Orvane CPU benchmark")
 if(HELP2MAN)
+    # What --help cannot say well: the synopsis, exit statuses, signals and the JSON outline.
+    set(orvane-bench_include --include=${packaging}/orvane-bench.h2m)
     foreach(program orvane-bench orvane-scored)
         add_custom_command(OUTPUT ${generated}/${program}.1.gz
             COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${ORVANE_SOURCE_DATE_EPOCH}
                     ${HELP2MAN} --no-info --section=1 --name=${${program}_summary}
+                    ${${program}_include}
                     --output=${generated}/${program}.1 $<TARGET_FILE:${program}>
             COMMAND ${GZIP} -9 -n -f ${generated}/${program}.1
-            DEPENDS ${program}
+            DEPENDS ${program} ${packaging}/orvane-bench.h2m
             VERBATIM)
         list(APPEND compressed ${generated}/${program}.1.gz)
     endforeach()
