@@ -671,16 +671,28 @@ void TestOrvaneBench::refusedSubmissionIsAFailure()
              QStringLiteral("Rejected: the nickname holds control characters."));
 }
 
+// A run stopped by a signal has a score from the cycles that completed, but it did not end
+// cleanly: nothing is sent.
 void TestOrvaneBench::failedRunIsNotSubmitted()
 {
     Answering server("Thanks, kim.\n");
-    const Ran ran =
-        benchServed({QStringLiteral("--library"), QStringLiteral(WRONG_KERNELS),
-                     QStringLiteral("--keep-going"), QStringLiteral("--cycles"),
-                     QStringLiteral("2"), QStringLiteral("--json"), QStringLiteral("--submit"),
-                     server.address(), QStringLiteral("--nickname"), QStringLiteral("kim")});
-    QCOMPARE(ran.code, 3);
-    QCOMPARE(ran.json.value(u"submission").toObject().value(u"sent").toBool(), false);
+    QTemporaryDir dir;
+    QProcess process;
+    process.setProcessEnvironment(holding(dir));
+    process.start(QStringLiteral(ORVANE_BENCH),
+                  {QStringLiteral("--library"), QStringLiteral(SLOW_KERNELS),
+                   QStringLiteral("--cycles"), QStringLiteral("3"), QStringLiteral("--json"),
+                   QStringLiteral("--submit"), server.address(), QStringLiteral("--nickname"),
+                   QStringLiteral("kim")});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("started"))), 30000);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QFile(dir.filePath(QStringLiteral("release"))).open(QIODevice::WriteOnly);
+    // The server in this process is served all the while, should anything be sent.
+    QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(process.exitCode(), 130);
+    const QJsonObject json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    QVERIFY(!json.value(u"score").toObject().value(u"text").toString().isEmpty());
+    QCOMPARE(json.value(u"submission").toObject().value(u"sent").toBool(), false);
     QCOMPARE(server.received, QByteArray());
 }
 
