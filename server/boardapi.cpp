@@ -32,7 +32,8 @@ http::Response json(const QJsonObject &object)
 
 QJsonObject entryJson(const BoardEntry &entry)
 {
-    return {{QStringLiteral("rank"), entry.rank},
+    return {{QStringLiteral("id"), entry.id},
+            {QStringLiteral("rank"), entry.rank},
             {QStringLiteral("nickname"), entry.nickname},
             {QStringLiteral("score"), entry.score},
             {QStringLiteral("score_text"), entry.scoreText},
@@ -85,6 +86,34 @@ QByteArray resource(const QString &name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A key written as "score,id", as the entries' keys are.
+std::optional<ScoreKey> keyOf(const QString &text)
+{
+    const qsizetype comma = text.indexOf(QLatin1Char(','));
+    bool scoreOk = false;
+    bool idOk = false;
+    if (comma < 0 || text.size() > 64)
+        return std::nullopt;
+    const double score = text.left(comma).toDouble(&scoreOk);
+    const qint64 id = text.mid(comma + 1).toLongLong(&idOk);
+    if (!scoreOk || !idOk || !std::isfinite(score))
+        return std::nullopt;
+    return ScoreKey{score, id};
+}
+
+QString keyText(const ScoreKey &key)
+{
+    return QString::number(key.score, 'g', 17) + QLatin1Char(',') + QString::number(key.id);
+}
+
+http::Response unavailable(const QString &why)
+{
+    http::Response response = http::errorResponse(
+        503, QStringLiteral("the board could not be read (%1); please try again").arg(why));
+    response.fields.emplace_back("Retry-After", "1");
+    return response;
+}
+
 // Whether an If-None-Match list names the tag (weakly, as RFC 9110 compares for GET).
 bool matches(const QByteArray &list, const QByteArray &tag)
 {
@@ -106,9 +135,9 @@ static void loadBoardResources()
     Q_INIT_RESOURCE(board);
 }
 
-BoardApi::BoardApi(BoardReader &reader, const ServerMetrics &metrics, QString databasePath,
-                   std::function<int()> webConnections)
-    : m_reader(reader), m_metrics(metrics), m_path(std::move(databasePath)),
+BoardApi::BoardApi(const SharedScoreIndex &index, BoardReader &reader, const ServerMetrics &metrics,
+                   QString databasePath, std::function<int()> webConnections)
+    : m_index(index), m_reader(reader), m_metrics(metrics), m_path(std::move(databasePath)),
       m_webConnections(std::move(webConnections))
 {
     loadBoardResources();
@@ -181,21 +210,75 @@ http::Response BoardApi::top(const Query &query)
 {
     const Parameter limitText = parameter(query, QStringLiteral("limit"));
     const Parameter offsetText = parameter(query, QStringLiteral("offset"));
+    const Parameter afterText = parameter(query, QStringLiteral("after"));
     const auto limit = limitText.value ? whole(*limitText.value, 1, MaxLimit) : DefaultLimit;
     const auto offset = offsetText.value ? whole(*offsetText.value, 0, MaxOffset) : 0;
+    const auto after = afterText.value ? keyOf(*afterText.value) : std::nullopt;
     if (!limit || limitText.repeated)
         return http::errorResponse(
             400, QStringLiteral("limit must be a whole number from 1 to %1").arg(MaxLimit));
     if (!offset || offsetText.repeated)
         return http::errorResponse(
             400, QStringLiteral("offset must be a whole number from 0 to %1").arg(MaxOffset));
+    if ((afterText.value && !after) || afterText.repeated || (after && offsetText.value))
+        return http::errorResponse(400,
+                                   QStringLiteral("after must be an entry's key, \"score,id\", "
+                                                  "and comes without offset"));
+
+    // Where the page stands, from one look at the index: the total, the keys and their places.
+    struct Page
+    {
+        qint64 total = 0;
+        qint64 from = 0;
+        std::vector<ScoreKey> keys;
+        std::vector<qint64> ranks;
+    };
+    const Page page = m_index.read([&](const ScoreIndex &index) {
+        Page p;
+        p.total = index.size();
+        p.from = after ? index.position({after->score, after->id + 1}) : *offset;
+        if (p.from > p.total)
+            return p;
+        p.keys = index.slice(p.from, *limit);
+        for (std::size_t i = 0; i < p.keys.size(); ++i) {
+            // Equal scores share a place; the next score takes its own place on the board.
+            if (i > 0 && p.keys[i].score == p.keys[i - 1].score)
+                p.ranks.push_back(p.ranks.back());
+            else
+                p.ranks.push_back(i == 0 ? index.countBelow(p.keys[i].score) + 1
+                                         : p.from + static_cast<qint64>(i) + 1);
+        }
+        return p;
+    });
+    if (page.from > page.total)
+        return http::errorResponse(
+            400, QStringLiteral("offset is past the end of the board (%1 scores)").arg(page.total));
+
+    std::vector<qint64> ids;
+    for (const ScoreKey &key : page.keys)
+        ids.push_back(key.id);
+    QString error;
+    const auto rows = m_reader.rows(ids, &error);
+    if (!rows)
+        return unavailable(error);
     QJsonArray entries;
-    for (const BoardEntry &entry : m_reader.top(static_cast<int>(*limit), *offset))
+    for (std::size_t i = 0; i < page.keys.size(); ++i) {
+        const auto row = rows->find(page.keys[i].id);
+        // Removed between the look at the index and the read: the next answer has it right.
+        if (row == rows->end())
+            return unavailable(QStringLiteral("it changed while it was read"));
+        BoardEntry entry = row->second;
+        entry.rank = page.ranks[i];
         entries.append(entryJson(entry));
-    return json({{QStringLiteral("total"), m_reader.total()},
-                 {QStringLiteral("limit"), *limit},
-                 {QStringLiteral("offset"), *offset},
-                 {QStringLiteral("entries"), entries}});
+    }
+    QJsonObject answer{{QStringLiteral("total"), page.total},
+                       {QStringLiteral("limit"), *limit},
+                       {QStringLiteral("offset"), page.from},
+                       {QStringLiteral("entries"), entries}};
+    answer.insert(QStringLiteral("next"), page.keys.empty() || page.from + *limit >= page.total
+                                              ? QJsonValue()
+                                              : QJsonValue(keyText(page.keys.back())));
+    return json(answer);
 }
 
 http::Response BoardApi::player(const Query &query)
@@ -206,14 +289,21 @@ http::Response BoardApi::player(const Query &query)
         return http::errorResponse(
             400,
             QStringLiteral("name must be a nickname of 1 to %1 characters").arg(MaxNicknameQuery));
-    qint64 submissions = 0;
-    const auto best = m_reader.best(*name.value, &submissions);
-    if (!best)
+    QString error;
+    const auto player = m_reader.player(*name.value, &error);
+    if (!player)
+        return unavailable(error);
+    if (!player->best)
         return http::errorResponse(404, QStringLiteral("no score by that nickname"));
+    BoardEntry best = *player->best;
+    const auto [rank, total] = m_index.read([&](const ScoreIndex &index) {
+        return std::pair(index.countBelow(best.score) + 1, index.size());
+    });
+    best.rank = rank;
     return json({{QStringLiteral("nickname"), *name.value},
-                 {QStringLiteral("best"), entryJson(*best)},
-                 {QStringLiteral("submissions"), submissions},
-                 {QStringLiteral("total"), m_reader.total()}});
+                 {QStringLiteral("best"), entryJson(best)},
+                 {QStringLiteral("submissions"), player->submissions},
+                 {QStringLiteral("total"), total}});
 }
 
 http::Response BoardApi::rank(const Query &query)
@@ -226,9 +316,11 @@ http::Response BoardApi::rank(const Query &query)
         return http::errorResponse(400, QStringLiteral("score must be a number of seconds from 0 "
                                                        "to %1")
                                             .arg(submission::MaxScore));
+    const auto [below, total] = m_index.read(
+        [&](const ScoreIndex &index) { return std::pair(index.countBelow(score), index.size()); });
     return json({{QStringLiteral("score"), score},
-                 {QStringLiteral("rank"), m_reader.countBelow(score) + 1},
-                 {QStringLiteral("total"), m_reader.total()}});
+                 {QStringLiteral("rank"), below + 1},
+                 {QStringLiteral("total"), total}});
 }
 
 // Counted over ten bins a decade from 0.1 s to 1000 s, kept for a few seconds: every open page
@@ -242,9 +334,19 @@ http::Response BoardApi::distribution()
         QJsonArray edgeList;
         for (const double edge : edges)
             edgeList.append(std::round(edge * 1000.0) / 1000.0);
+        // Each bin from the places of its edges; the first bin also takes the scores below it,
+        // the last those above.
         QJsonArray counts;
-        for (const qint64 count : m_reader.histogram(edges))
-            counts.append(count);
+        m_index.read([&](const ScoreIndex &index) {
+            qint64 previous = 0;
+            for (std::size_t i = 1; i < edges.size(); ++i) {
+                const qint64 below =
+                    i + 1 == edges.size() ? index.size() : index.countBelow(edges[i]);
+                counts.append(below - previous);
+                previous = below;
+            }
+            return 0;
+        });
         QJsonArray references;
         for (const ReferenceMachine &machine : ReferenceMachines)
             references.append(QJsonObject{{QStringLiteral("name"), QLatin1String(machine.name)},
@@ -281,7 +383,9 @@ QByteArray BoardApi::metrics()
     metric("orvane_web_connections", "gauge", "Open connections to the web board.");
     text += "orvane_web_connections " + QByteArray::number(m_webConnections()) + '\n';
     metric("orvane_scores", "gauge", "Scores on the board.");
-    text += "orvane_scores " + QByteArray::number(m_reader.total()) + '\n';
+    text += "orvane_scores " +
+            QByteArray::number(m_index.read([](const ScoreIndex &index) { return index.size(); })) +
+            '\n';
     metric("orvane_database_bytes", "gauge", "Size of the database file.");
     text += "orvane_database_bytes " + QByteArray::number(fileSize(m_path)) + '\n';
     metric("orvane_log_bytes", "gauge", "Size of the database's write-ahead log.");

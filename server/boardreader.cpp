@@ -12,25 +12,16 @@ QString text(sqlite3_stmt *statement, int column)
     return QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column));
 }
 
-// A row of (score, score_text, nickname, submitted), without its place.
+// A row of (id, score, score_text, nickname, submitted), without its place.
 BoardEntry entryAt(sqlite3_stmt *statement)
 {
     BoardEntry entry;
-    entry.score = sqlite3_column_double(statement, 0);
-    entry.scoreText = text(statement, 1);
-    entry.nickname = text(statement, 2);
-    entry.submitted = QDateTime::fromString(text(statement, 3), Qt::ISODateWithMs);
+    entry.id = sqlite3_column_int64(statement, 0);
+    entry.score = sqlite3_column_double(statement, 1);
+    entry.scoreText = text(statement, 2);
+    entry.nickname = text(statement, 3);
+    entry.submitted = QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs);
     return entry;
-}
-
-// Runs a statement that yields one number, then makes it ready for the next binding.
-qint64 single(sqlite3_stmt *statement)
-{
-    qint64 value = 0;
-    if (statement && sqlite3_step(statement) == SQLITE_ROW)
-        value = sqlite3_column_int64(statement, 0);
-    sqlite3_reset(statement);
-    return value;
 }
 
 } // namespace
@@ -50,17 +41,13 @@ std::unique_ptr<BoardReader> BoardReader::open(const QString &path, QString *err
         *error = QString::fromUtf8(sqlite3_errmsg(reader->m_db));
         return nullptr;
     }
-    // A checkpoint that resets the log holds readers back for a moment at most.
-    sqlite3_busy_timeout(reader->m_db, 2000);
-    reader->m_total = reader->prepare("SELECT COUNT(*) FROM scores");
-    reader->m_top = reader->prepare("SELECT score, score_text, nickname, submitted FROM scores "
-                                    "ORDER BY score, id LIMIT ? OFFSET ?");
-    reader->m_best = reader->prepare("SELECT score, score_text, nickname, submitted FROM scores "
-                                     "WHERE nickname = ? ORDER BY score, id LIMIT 1");
+    // The writer never holds the file against a reader for more than a moment.
+    sqlite3_busy_timeout(reader->m_db, 1000);
+    reader->m_row = reader->prepare(
+        "SELECT id, score, score_text, nickname, submitted FROM scores WHERE id = ?");
+    reader->m_best = reader->prepare("SELECT id, score, score_text, nickname, submitted FROM "
+                                     "scores WHERE nickname = ? ORDER BY score, id LIMIT 1");
     reader->m_count = reader->prepare("SELECT COUNT(*) FROM scores WHERE nickname = ?");
-    reader->m_below = reader->prepare("SELECT COUNT(*) FROM scores WHERE score < ?");
-    reader->m_between =
-        reader->prepare("SELECT COUNT(*) FROM scores WHERE score >= ? AND score < ?");
     for (sqlite3_stmt *statement : reader->m_statements) {
         if (!statement) {
             *error = QString::fromUtf8(sqlite3_errmsg(reader->m_db));
@@ -78,63 +65,65 @@ sqlite3_stmt *BoardReader::prepare(const char *sql)
     return statement;
 }
 
-qint64 BoardReader::total()
+bool BoardReader::begin(QString *error)
 {
-    return single(m_total);
+    if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+    return false;
 }
 
-qint64 BoardReader::countBelow(double score)
+void BoardReader::end()
 {
-    sqlite3_bind_double(m_below, 1, score);
-    return single(m_below);
+    sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
 }
 
-std::vector<BoardEntry> BoardReader::top(int limit, qint64 offset)
+std::optional<std::map<qint64, BoardEntry>> BoardReader::rows(const std::vector<qint64> &ids,
+                                                              QString *error)
 {
-    std::vector<BoardEntry> entries;
-    sqlite3_bind_int(m_top, 1, limit);
-    sqlite3_bind_int64(m_top, 2, offset);
-    while (sqlite3_step(m_top) == SQLITE_ROW)
-        entries.push_back(entryAt(m_top));
-    sqlite3_reset(m_top);
-    // Places: equal scores share one, the next score takes its own place on the board.
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i == 0)
-            entries[i].rank = countBelow(entries[i].score) + 1;
-        else if (entries[i].score == entries[i - 1].score)
-            entries[i].rank = entries[i - 1].rank;
-        else
-            entries[i].rank = offset + static_cast<qint64>(i) + 1;
+    if (!begin(error))
+        return std::nullopt;
+    std::map<qint64, BoardEntry> found;
+    for (const qint64 id : ids) {
+        sqlite3_bind_int64(m_row, 1, id);
+        const int stepped = sqlite3_step(m_row);
+        if (stepped == SQLITE_ROW)
+            found.emplace(id, entryAt(m_row));
+        sqlite3_reset(m_row);
+        if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
+            *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+            end();
+            return std::nullopt;
+        }
     }
-    return entries;
-}
-
-std::optional<BoardEntry> BoardReader::best(const QString &nickname, qint64 *submissions)
-{
-    const QByteArray name = nickname.toUtf8();
-    sqlite3_bind_text(m_best, 1, name.constData(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-    std::optional<BoardEntry> found;
-    if (sqlite3_step(m_best) == SQLITE_ROW)
-        found = entryAt(m_best);
-    sqlite3_reset(m_best);
-    if (!found)
-        return found;
-    found->rank = countBelow(found->score) + 1;
-    sqlite3_bind_text(m_count, 1, name.constData(), static_cast<int>(name.size()),
-                      SQLITE_TRANSIENT);
-    *submissions = single(m_count);
+    end();
     return found;
 }
 
-std::vector<qint64> BoardReader::histogram(const std::vector<double> &edges)
+std::optional<BoardReader::Player> BoardReader::player(const QString &nickname, QString *error)
 {
-    std::vector<qint64> counts;
-    for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
-        const bool first = i == 0;
-        const bool last = i + 2 == edges.size();
-        sqlite3_bind_double(m_between, 1, first ? -1e300 : edges[i]);
-        sqlite3_bind_double(m_between, 2, last ? 1e300 : edges[i + 1]);
-        counts.push_back(single(m_between));
-    }
-    return counts;
+    if (!begin(error))
+        return std::nullopt;
+    const QByteArray name = nickname.toUtf8();
+    Player player;
+    bool ok = true;
+    sqlite3_bind_text(m_best, 1, name.constData(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    const int best = sqlite3_step(m_best);
+    if (best == SQLITE_ROW)
+        player.best = entryAt(m_best);
+    ok = ok && (best == SQLITE_ROW || best == SQLITE_DONE);
+    sqlite3_reset(m_best);
+    sqlite3_bind_text(m_count, 1, name.constData(), static_cast<int>(name.size()),
+                      SQLITE_TRANSIENT);
+    const int counted = sqlite3_step(m_count);
+    if (counted == SQLITE_ROW)
+        player.submissions = sqlite3_column_int64(m_count, 0);
+    ok = ok && counted == SQLITE_ROW;
+    sqlite3_reset(m_count);
+    if (!ok)
+        *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+    end();
+    if (!ok)
+        return std::nullopt;
+    return player;
 }

@@ -1,11 +1,13 @@
-// Reading the leaderboard for the web board, on a read-only SQLite connection of its own: the
-// reads never take the writer's lock, so a slow reader never delays a submission. One reader
-// belongs to one thread.
+// Reading the board's rows for the web board, on a read-only SQLite connection of its own: the
+// reads never take the writer's lock, so a slow reader never delays a submission. Each call is
+// one read transaction. One reader belongs to one thread. Where a row stands on the board comes
+// from the score index, not from here.
 #pragma once
 
 #include <QDateTime>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,6 +17,7 @@ struct sqlite3_stmt;
 
 struct BoardEntry
 {
+    qint64 id = 0;
     qint64 rank = 0; // shared by equal scores: one more than the count of better ones
     double score = 0;
     QString scoreText;
@@ -31,27 +34,27 @@ public:
 
     static std::unique_ptr<BoardReader> open(const QString &path, QString *error);
 
-    qint64 total();
-    // The board from place offset + 1 on, at most limit entries.
-    std::vector<BoardEntry> top(int limit, qint64 offset);
-    // The nickname's best score and how many it has sent; nothing when it has none.
-    std::optional<BoardEntry> best(const QString &nickname, qint64 *submissions);
-    // How many scores are strictly better (lower) than this one.
-    qint64 countBelow(double score);
-    // How many scores fall in each [edges[i], edges[i + 1]); the first bin also takes the scores
-    // below it, the last those above.
-    std::vector<qint64> histogram(const std::vector<double> &edges);
+    // The rows with these ids (those that exist), read together; nothing, with the reason in
+    // error, when the read failed.
+    std::optional<std::map<qint64, BoardEntry>> rows(const std::vector<qint64> &ids,
+                                                     QString *error);
+    struct Player
+    {
+        std::optional<BoardEntry> best; // none when the nickname has no score
+        qint64 submissions = 0;
+    };
+    // The nickname's best row and how many it has sent, read together.
+    std::optional<Player> player(const QString &nickname, QString *error);
 
 private:
     BoardReader() = default;
     sqlite3_stmt *prepare(const char *sql);
+    bool begin(QString *error);
+    void end();
 
     sqlite3 *m_db = nullptr;
     std::vector<sqlite3_stmt *> m_statements;
-    sqlite3_stmt *m_total = nullptr;
-    sqlite3_stmt *m_top = nullptr;
+    sqlite3_stmt *m_row = nullptr;
     sqlite3_stmt *m_best = nullptr;
     sqlite3_stmt *m_count = nullptr;
-    sqlite3_stmt *m_below = nullptr;
-    sqlite3_stmt *m_between = nullptr;
 };

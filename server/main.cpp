@@ -11,8 +11,12 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,6 +69,39 @@ bool allowDescriptors(rlim_t wanted, QString *error)
     return true;
 }
 
+// A lock on the database file, held for the daemon's life: a second daemon on the same file is
+// refused rather than left to rank only its own scores. (An flock lock: SQLite's own locks are
+// of another kind and do not meet it, and a command that moderates beside the daemon does not
+// take it.)
+class DaemonLock
+{
+public:
+    ~DaemonLock()
+    {
+        if (m_file >= 0)
+            ::close(m_file);
+    }
+    bool take(const QString &database, QString *error)
+    {
+        const QString path = database;
+        m_file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (m_file < 0) {
+            *error = QStringLiteral("cannot open %1: %2")
+                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        if (::flock(m_file, LOCK_EX | LOCK_NB) != 0) {
+            *error = QStringLiteral("another orvane-scored already keeps the scores in '%1'")
+                         .arg(database);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int m_file = -1;
+};
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -90,8 +127,9 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    // Printing the board never creates a database where there was none.
-    if (options.top && !QFileInfo(options.database).isFile())
+    const bool oneShot = options.top || options.removeId || options.removeNickname;
+    // Printing or moderating the board never creates a database where there was none.
+    if (oneShot && !QFileInfo(options.database).isFile())
         return fail(QStringLiteral("cannot open the database '%1': there is no such file.")
                         .arg(options.database));
     ScoreServer::Limits limits;
@@ -101,7 +139,7 @@ int main(int argc, char *argv[])
     const http::Limits webLimits;
     QString error;
     // Before the database is touched, so that a refused start leaves nothing behind.
-    if (!options.top &&
+    if (!oneShot &&
         !allowDescriptors(static_cast<rlim_t>(ScoreServer::descriptorBudget(limits)) +
                               (options.httpPort != 0
                                    ? static_cast<rlim_t>(http::Server::descriptorBudget(webLimits))
@@ -119,6 +157,22 @@ int main(int argc, char *argv[])
         print(stdout, leaderboardText(database->top(*options.top)));
         return 0;
     }
+    // One daemon per file: a second one would rank only its own scores.
+    DaemonLock lock;
+    if (!oneShot && !lock.take(options.database, &error))
+        return fail(error + QLatin1Char('.'));
+    if (options.removeId || options.removeNickname) {
+        const qint64 removed = options.removeId
+                                   ? database->removeId(*options.removeId, &error)
+                                   : database->removeNickname(*options.removeNickname, &error);
+        if (removed < 0)
+            return fail(
+                QStringLiteral("cannot remove from '%1': %2.").arg(options.database, error));
+        print(
+            stdout,
+            QStringLiteral("Removed %1 score(s) from '%2'.\n").arg(removed).arg(options.database));
+        return 0;
+    }
     auto listening = std::make_unique<ScoreServer>(*database, limits);
     const QList<quint16> ports = options.port == 0
                                      ? QList<quint16>{0, 0}
@@ -126,7 +180,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<WebBoard> web;
     bool started = listening->listen(options.address, ports, &error);
     if (started && options.httpPort != 0) {
-        web = std::make_unique<WebBoard>(options.database, listening->metrics(), webLimits);
+        web = std::make_unique<WebBoard>(options.database, listening->metrics(), listening->index(),
+                                         webLimits);
         started = web->listen(options.address, static_cast<quint16>(std::max(0, options.httpPort)),
                               &error);
     }

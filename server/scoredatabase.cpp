@@ -1,6 +1,10 @@
 #include "scoredatabase.h"
 
+#include <QFile>
+
 #include <sqlite3.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -152,6 +156,13 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
         sqlite3_free(message);
         return fail(why);
     }
+    struct stat log
+    {};
+    if (::stat(QFile::encodeName(path + QStringLiteral("-wal")).constData(), &log) == 0) {
+        database->m_logDevice = log.st_dev;
+        database->m_logInode = log.st_ino;
+    }
+    database->changedElsewhere(); // the version as it stands now
     database->startCheckpoints();
     return database;
 }
@@ -204,8 +215,55 @@ bool ScoreDatabase::checkSchema(QString *error)
 bool ScoreDatabase::fileMoved() const
 {
     int moved = 0;
-    return sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
-           moved != 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+        moved != 0)
+        return true;
+    // The log is never removed while the database is open: SQLite only cuts it short.
+    struct stat log
+    {};
+    if (m_logInode == 0)
+        return false;
+    return ::stat(QFile::encodeName(m_path + QStringLiteral("-wal")).constData(), &log) != 0 ||
+           log.st_dev != m_logDevice || log.st_ino != m_logInode;
+}
+
+bool ScoreDatabase::changedElsewhere()
+{
+    sqlite3_stmt *statement = nullptr;
+    qint64 version = m_dataVersion;
+    if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW)
+        version = sqlite3_column_int64(statement, 0);
+    sqlite3_finalize(statement);
+    const bool changed = m_dataVersion >= 0 && version != m_dataVersion;
+    m_dataVersion = version;
+    return changed;
+}
+
+qint64 ScoreDatabase::remove(const char *sql, const QByteArray &value, QString *error)
+{
+    sqlite3_stmt *statement = nullptr;
+    qint64 removed = -1;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(statement, 1, value.constData(), static_cast<int>(value.size()),
+                          SQLITE_TRANSIENT) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_DONE)
+        removed = sqlite3_changes(m_db);
+    else if (error)
+        *error = lastError();
+    sqlite3_finalize(statement);
+    return removed;
+}
+
+qint64 ScoreDatabase::removeId(qint64 id, QString *error)
+{
+    return remove("DELETE FROM scores WHERE id = CAST(? AS INTEGER)", QByteArray::number(id),
+                  error);
+}
+
+qint64 ScoreDatabase::removeNickname(const QString &nickname, QString *error)
+{
+    return remove("DELETE FROM scores WHERE nickname = ?", nickname.toUtf8(), error);
 }
 
 int ScoreDatabase::walCommitted(void *self, sqlite3 *, const char *, int pages)
@@ -280,7 +338,8 @@ void ScoreDatabase::stopCheckpoints()
     sqlite3_wal_hook(m_db, nullptr, nullptr);
 }
 
-bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
+bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error,
+                        std::vector<qint64> *ids)
 {
     // Ends the batch without a trace; the reason is SQLite's unless given.
     const auto fail = [&](const QString &why = QString()) {
@@ -294,15 +353,22 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
     // when it is closed, and a new file at the path does not share its log: nothing may be
     // written or acknowledged then. Asked before the batch and again before its commit.
     const auto moved = [&] {
-        return fail(QStringLiteral("the database file %1 was removed or replaced").arg(m_path));
+        return fail(QStringLiteral("the database file %1 or its write-ahead log was removed or "
+                                   "replaced")
+                        .arg(m_path));
     };
     if (fileMoved())
         return moved();
+    if (ids)
+        ids->clear();
     if (m_logPages >= HardCapPages) {
-        // Waits for a checkpoint in progress, copies the whole log and lets the next commit
-        // start it over from its beginning.
-        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr);
-        m_logPages = 0;
+        // Copies the whole log and lets the next commit start it over from its beginning, if no
+        // reader is in the log: the writer never waits for readers, and tries again next batch.
+        sqlite3_busy_timeout(m_db, 0);
+        if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr, nullptr) ==
+            SQLITE_OK)
+            m_logPages = 0;
+        sqlite3_busy_timeout(m_db, 5000);
     } else if (m_logPages >= CheckpointPages && m_logPages - m_copiedPages <= CatchUpPages) {
         // Copies the few pages the checkpoint thread has not, so the log starts over now.
         if (sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) ==
@@ -323,6 +389,8 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error)
         if (sqlite3_step(m_insert) != SQLITE_DONE)
             return fail();
         sqlite3_reset(m_insert);
+        if (ids)
+            ids->push_back(sqlite3_last_insert_rowid(m_db));
     }
     if (fileMoved())
         return moved();
@@ -343,15 +411,41 @@ qint64 ScoreDatabase::count() const
     return rows;
 }
 
-std::vector<double> ScoreDatabase::allScores() const
+std::optional<std::vector<ScoreKey>> ScoreDatabase::allKeys() const
 {
-    std::vector<double> scores;
+    std::vector<ScoreKey> keys;
     sqlite3_stmt *statement = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT score FROM scores", -1, &statement, nullptr) == SQLITE_OK)
-        while (sqlite3_step(statement) == SQLITE_ROW)
-            scores.push_back(sqlite3_column_double(statement, 0));
+    if (sqlite3_prepare_v2(m_db, "SELECT score, id FROM scores", -1, &statement, nullptr) !=
+        SQLITE_OK)
+        return std::nullopt;
+    int stepped = SQLITE_ROW;
+    while ((stepped = sqlite3_step(statement)) == SQLITE_ROW)
+        keys.push_back({sqlite3_column_double(statement, 0), sqlite3_column_int64(statement, 1)});
     sqlite3_finalize(statement);
-    return scores;
+    if (stepped != SQLITE_DONE)
+        return std::nullopt;
+    return keys;
+}
+
+std::optional<ScoreEntry> ScoreDatabase::entry(qint64 id) const
+{
+    sqlite3_stmt *statement = nullptr;
+    std::optional<ScoreEntry> found;
+    if (sqlite3_prepare_v2(m_db,
+                           "SELECT score, score_text, nickname, peer, submitted FROM scores "
+                           "WHERE id = ?",
+                           -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_bind_int64(statement, 1, id) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        found = ScoreEntry{id,
+                           sqlite3_column_double(statement, 0),
+                           text(statement, 1),
+                           text(statement, 2),
+                           text(statement, 3),
+                           QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs)};
+    }
+    sqlite3_finalize(statement);
+    return found;
 }
 
 std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit) const
@@ -359,7 +453,7 @@ std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit) const
     std::vector<ScoreEntry> entries;
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(m_db,
-                           "SELECT score, score_text, nickname, peer, submitted FROM scores "
+                           "SELECT score, score_text, nickname, peer, submitted, id FROM scores "
                            "ORDER BY score, id LIMIT ?",
                            -1, &statement, nullptr) == SQLITE_OK &&
         sqlite3_bind_int64(statement, 1, limit) == SQLITE_OK)
@@ -370,6 +464,7 @@ std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit) const
             entry.nickname = text(statement, 2);
             entry.peer = text(statement, 3);
             entry.submitted = QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs);
+            entry.id = sqlite3_column_int64(statement, 5);
             entries.push_back(entry);
         }
     sqlite3_finalize(statement);

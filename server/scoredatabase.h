@@ -20,8 +20,11 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+#include "scoreindex.h"
+
 struct ScoreEntry
 {
+    qint64 id = 0; // the row's, once stored
     double score = 0;
     QString scoreText;
     QString nickname;
@@ -50,23 +53,40 @@ public:
     // exactly as it was.
     static std::unique_ptr<ScoreDatabase> open(const QString &path, QString *error);
 
-    // Stores the whole batch or, on failure, none of it; a file that was removed or replaced
-    // since it was opened is such a failure.
-    bool add(const std::vector<ScoreEntry> &entries, QString *error);
+    // Stores the whole batch or, on failure, none of it; a file (or its write-ahead log) that
+    // was removed or replaced since it was opened is such a failure. The rows' ids go to ids.
+    bool add(const std::vector<ScoreEntry> &entries, QString *error,
+             std::vector<qint64> *ids = nullptr);
 
     qint64 count() const;
-    std::vector<double> allScores() const;
+    // Every row's place on the board; nothing when the table cannot be read.
+    std::optional<std::vector<ScoreKey>> allKeys() const;
+    std::optional<ScoreEntry> entry(qint64 id) const;
     // The lowest scores, earliest first among equals; limit < 0 for all.
     std::vector<ScoreEntry> top(qint64 limit) const;
     QString path() const { return m_path; }
+
+    // Whether another connection (an operator's command, sqlite3 by hand) has changed the file
+    // since the last call.
+    bool changedElsewhere();
+
+    // Moderation: removes the row with this id, or every row of this nickname; the number of
+    // rows removed, or -1 with the reason in error.
+    qint64 removeId(qint64 id, QString *error);
+    qint64 removeNickname(const QString &nickname, QString *error);
 
 private:
     ScoreDatabase() = default;
     QString lastError() const;
     // Whether the file holds this server's schema, none at all, or something else.
     bool checkSchema(QString *error);
-    // The file at the path is no longer the one this connection writes to.
+
+public:
+    // The file at the path, or its write-ahead log, is no longer the one this connection writes.
     bool fileMoved() const;
+
+private:
+    qint64 remove(const char *sql, const QByteArray &value, QString *error);
     void startCheckpoints();
     void stopCheckpoints();
     static int walCommitted(void *self, sqlite3 *db, const char *name, int pages);
@@ -84,6 +104,10 @@ private:
     int m_logPages = 0;                // in the log after the last commit
     int m_logBand = 0;                 // m_logPages in whole steps of the checkpoint size
     std::atomic<int> m_copiedPages{0}; // of the log, by the checkpoint thread's last checkpoint
+    qint64 m_dataVersion = -1;
+    // The write-ahead log's device and inode: SQLite writes on into a removed log unawares.
+    quint64 m_logDevice = 0;
+    quint64 m_logInode = 0;
 };
 
 // The board as printed by --top: place (shared by equal scores), score, nickname, time.

@@ -11,6 +11,9 @@
 
 namespace {
 
+// How often the table is looked at for changes made by other programs.
+constexpr int ChangesIntervalMs = 250;
+
 QString busy()
 {
     return QStringLiteral("the server is busy; please try again in a moment.");
@@ -24,7 +27,15 @@ ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent
     std::vector<ScoreEntry> best = database.top(1);
     if (!best.empty())
         m_best = best.front();
-    m_ranks.assign(database.allScores());
+    m_index.write([&database](ScoreIndex &index) {
+        index.assign(database.allKeys().value_or(std::vector<ScoreKey>()));
+        return 0;
+    });
+    // Another program may remove or change rows (an operator's command, sqlite3 by hand): the
+    // ranks follow within a second.
+    m_changesTimer.setInterval(ChangesIntervalMs);
+    connect(&m_changesTimer, &QTimer::timeout, this, &ScoreServer::followChanges);
+    m_changesTimer.start();
     // Everything that fell quiet in one pass of the event loop goes into one transaction.
     m_commitTimer.setSingleShot(true);
     m_commitTimer.setInterval(0);
@@ -348,9 +359,10 @@ void ScoreServer::startCommit()
     // The sync to disk happens on the writer's thread; answers go out from this one.
     m_writer.start([this, batch, entries] {
         QString error;
-        const bool stored = m_database.add(*entries, &error);
+        std::vector<qint64> ids;
+        const bool stored = m_database.add(*entries, &error, &ids);
         QMetaObject::invokeMethod(
-            this, [this, batch, stored, error] { committed(*batch, stored, error); },
+            this, [this, batch, stored, error, ids] { committed(*batch, stored, error, ids); },
             Qt::QueuedConnection);
     });
 }
@@ -368,7 +380,40 @@ void ScoreServer::finishPending()
     }
 }
 
-void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, const QString &error)
+void ScoreServer::followChanges()
+{
+    if (m_following)
+        return;
+    m_following = true;
+    // On the writer's thread, between batches: its connection sees other connections' commits.
+    m_writer.start([this] {
+        std::optional<std::vector<ScoreKey>> keys;
+        std::optional<ScoreEntry> best;
+        // A file replaced under the server is refused, not read: what it holds is not this
+        // board's. A table that cannot be read leaves the ranks as they were.
+        if (m_database.changedElsewhere() && !m_database.fileMoved()) {
+            keys = m_database.allKeys();
+            if (keys && !keys->empty())
+                best = m_database.entry(std::min_element(keys->begin(), keys->end())->id);
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, keys = std::move(keys), best] {
+                m_following = false;
+                if (!keys)
+                    return;
+                m_index.write([&keys](ScoreIndex &index) {
+                    index.assign(*keys);
+                    return 0;
+                });
+                m_best = best;
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, const QString &error,
+                            const std::vector<qint64> &ids)
 {
     m_committing = false;
     if (!stored) {
@@ -383,14 +428,21 @@ void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, cons
             pending.connection->answer(QStringLiteral("Rejected: ") + reason);
         }
     } else {
-        for (const Pending &pending : batch) {
-            const ScoreEntry &entry = pending.entry;
-            m_ranks.insert(entry.score);
+        m_index.write([&](ScoreIndex &index) {
+            for (std::size_t i = 0; i < batch.size() && i < ids.size(); ++i)
+                index.insert({batch[i].entry.score, ids[i]});
+            return 0;
+        });
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            ScoreEntry entry = batch[i].entry;
+            const Pending &pending = batch[i];
+            entry.id = i < ids.size() ? ids[i] : 0;
             ++m_metrics.accepted;
             if (!m_best || entry.score < m_best->score)
                 m_best = entry;
-            const qsizetype place = m_ranks.countBelow(entry.score) + 1;
-            const qsizetype count = m_ranks.size();
+            const auto [place, count] = m_index.read([&entry](const ScoreIndex &index) {
+                return std::pair(index.countBelow(entry.score) + 1, index.size());
+            });
             log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
                 QStringLiteral("accepted: #%1 of %2").arg(place).arg(count));
             // One pass over the pattern, so a nickname holding "%3" stays as it is.

@@ -12,9 +12,9 @@
 #pragma once
 
 #include "listener.h"
-#include "rankindex.h"
 #include "scoreconnection.h"
 #include "scoredatabase.h"
+#include "scoreindex.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -50,7 +50,12 @@ public:
     // Connections being read now, not counting those waiting for a place.
     int activeConnections() const { return m_active; }
     qsizetype waitingConnections() const { return static_cast<qsizetype>(m_waiting.size()); }
-    qint64 scoreCount() const { return m_ranks.size(); }
+    qint64 scoreCount() const
+    {
+        return m_index.read([](const ScoreIndex &index) { return index.size(); });
+    }
+    // Every score on the board in board order, for the web board to read.
+    const SharedScoreIndex &index() const { return m_index; }
     // Waits until every submission taken so far is stored and answered.
     void finishPending();
     // Stops listening, tells every connection still being read that the server is stopping,
@@ -99,12 +104,17 @@ private:
     void rejected(RejectReason reason) override;
 
     void startCommit();
-    void committed(const std::vector<Pending> &batch, bool stored, const QString &error);
+    void committed(const std::vector<Pending> &batch, bool stored, const QString &error,
+                   const std::vector<qint64> &ids);
+    // Follows changes another program made to the table: the index and the best are read anew.
+    void followChanges();
 
     ScoreDatabase &m_database;
     Limits m_limits;
     QList<Listener *> m_listeners;
-    RankIndex m_ranks;
+    SharedScoreIndex m_index;
+    QTimer m_changesTimer;
+    bool m_following = false;
     std::optional<ScoreEntry> m_best;
     std::vector<Pending> m_pending;
     QTimer m_commitTimer;

@@ -33,6 +33,16 @@ const QCommandLineOption HttpOption(
 const QCommandLineOption TopOption(QStringLiteral("top"),
                                    QStringLiteral("Print the best <count> scores and exit."),
                                    QStringLiteral("count"));
+const QCommandLineOption RemoveIdOption(
+    QStringLiteral("remove-id"),
+    QStringLiteral("Remove the score with this id (the \"id\" of the web board's entries) and "
+                   "exit; a running daemon follows within a second."),
+    QStringLiteral("id"));
+const QCommandLineOption RemoveNicknameOption(
+    QStringLiteral("remove-nickname"),
+    QStringLiteral("Remove every score of this nickname and exit; a running daemon follows "
+                   "within a second."),
+    QStringLiteral("name"));
 
 void describe(QCommandLineParser &parser)
 {
@@ -42,7 +52,7 @@ void describe(QCommandLineParser &parser)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({PortOption, DatabaseOption, ListenOption, HttpOption, MaxClientsOption,
-                       MaxPerPeerOption, TopOption});
+                       MaxPerPeerOption, TopOption, RemoveIdOption, RemoveNicknameOption});
 }
 
 std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
@@ -110,6 +120,25 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
                                 .arg(parser.value(MaxPerPeerOption))};
     options.maxPerPeer = static_cast<int>(*perPeer);
 
+    if (parser.isSet(RemoveIdOption)) {
+        options.removeId =
+            whole(parser.value(RemoveIdOption), 1, std::numeric_limits<qint64>::max());
+        if (!options.removeId)
+            return OptionsError{
+                QStringLiteral("--remove-id takes a score's id, a whole number of 1 "
+                               "or more, not '%1'.")
+                    .arg(parser.value(RemoveIdOption))};
+    }
+    if (parser.isSet(RemoveNicknameOption)) {
+        options.removeNickname = parser.value(RemoveNicknameOption);
+        if (options.removeNickname->isEmpty())
+            return OptionsError{QStringLiteral("--remove-nickname takes a nickname.")};
+    }
+    if (int(parser.isSet(TopOption)) + int(options.removeId.has_value()) +
+            int(options.removeNickname.has_value()) >
+        1)
+        return OptionsError{QStringLiteral("--top, --remove-id and --remove-nickname each run on "
+                                           "their own.")};
     if (parser.isSet(TopOption)) {
         options.top = whole(parser.value(TopOption), 1, std::numeric_limits<int>::max());
         if (!options.top)

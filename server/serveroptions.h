@@ -22,6 +22,9 @@ struct ServerOptions
     // The web board's port: 0 for none, -1 for any free one (the default with --port 0).
     int httpPort = 8337;
     std::optional<qint64> top; // print this many leaders and exit
+    // Moderation, beside a running daemon: remove one score, or all of a nickname's, and exit.
+    std::optional<qint64> removeId;
+    std::optional<QString> removeNickname;
     bool help = false;
     bool version = false;
 };

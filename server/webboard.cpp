@@ -9,8 +9,9 @@
 class BoardService : public QObject
 {
 public:
-    BoardService(QString databasePath, const ServerMetrics &metrics, const http::Limits &limits)
-        : m_path(std::move(databasePath)), m_metrics(metrics), m_limits(limits)
+    BoardService(QString databasePath, const ServerMetrics &metrics, const SharedScoreIndex &index,
+                 const http::Limits &limits)
+        : m_path(std::move(databasePath)), m_metrics(metrics), m_index(index), m_limits(limits)
     {}
 
     bool start(const QHostAddress &address, quint16 port, quint16 *bound, QString *error)
@@ -21,7 +22,7 @@ public:
         m_server = std::make_unique<http::Server>(
             m_limits, [this](const http::Request &request) { return m_api->answer(request); },
             this);
-        m_api = std::make_unique<BoardApi>(*m_reader, m_metrics, m_path,
+        m_api = std::make_unique<BoardApi>(m_index, *m_reader, m_metrics, m_path,
                                            [this] { return m_server->openConnections(); });
         QString why;
         if (!m_server->listen(address, port, &why)) {
@@ -36,17 +37,19 @@ public:
 private:
     QString m_path;
     const ServerMetrics &m_metrics;
+    const SharedScoreIndex &m_index;
     http::Limits m_limits;
     std::unique_ptr<BoardReader> m_reader;
     std::unique_ptr<BoardApi> m_api;
     std::unique_ptr<http::Server> m_server;
 };
 
-WebBoard::WebBoard(const QString &databasePath, const ServerMetrics &metrics, http::Limits limits)
+WebBoard::WebBoard(const QString &databasePath, const ServerMetrics &metrics,
+                   const SharedScoreIndex &index, http::Limits limits)
 {
     m_thread.setObjectName(QStringLiteral("web board"));
     // Moved to its thread before it makes a socket or a timer, so they all belong there.
-    m_service = new BoardService(databasePath, metrics, limits);
+    m_service = new BoardService(databasePath, metrics, index, limits);
     m_service->moveToThread(&m_thread);
     m_thread.start();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "httpserver.h"
+#include "scoreindex.h"
 #include "servermetrics.h"
 
 #include <QHostAddress>
@@ -16,7 +17,9 @@ class BoardService;
 class WebBoard
 {
 public:
-    WebBoard(const QString &databasePath, const ServerMetrics &metrics, http::Limits limits = {});
+    // The index is the score server's: it must outlive the board.
+    WebBoard(const QString &databasePath, const ServerMetrics &metrics,
+             const SharedScoreIndex &index, http::Limits limits = {});
     ~WebBoard();
 
     // Port 0 picks a free one. On failure says why in error.

@@ -7,10 +7,16 @@
 #include "httpresponse.h"
 #include "scoredatabase.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace http;
 
@@ -34,6 +40,8 @@ private slots:
     void routes();
     void filesCarryValidators_data();
     void filesCarryValidators();
+    void pageIsOneReadOfTheTable();
+    void failedReadAnswers503();
 };
 
 void TestHttp::heads_data()
@@ -313,18 +321,24 @@ struct Board
     std::unique_ptr<ScoreDatabase> database;
     std::unique_ptr<BoardReader> reader;
     ServerMetrics metrics;
+    SharedScoreIndex index;
     std::unique_ptr<BoardApi> api;
 
-    Board()
+    explicit Board(int scores = 120)
     {
         QString error;
         database = ScoreDatabase::open(dir.filePath(QStringLiteral("scores.db")), &error);
         std::vector<ScoreEntry> entries;
-        for (int i = 1; i <= 120; ++i)
+        for (int i = 1; i <= scores; ++i)
             entries.push_back(storedScore(i / 10.0, QStringLiteral("p%1").arg(i)));
         database->add(entries, &error);
+        index.write([this](ScoreIndex &keys) {
+            keys.assign(database->allKeys().value_or(std::vector<ScoreKey>()));
+            return 0;
+        });
         reader = BoardReader::open(database->path(), &error);
-        api = std::make_unique<BoardApi>(*reader, metrics, database->path(), [] { return 3; });
+        api =
+            std::make_unique<BoardApi>(index, *reader, metrics, database->path(), [] { return 3; });
     }
 };
 
@@ -354,6 +368,16 @@ void TestHttp::routes_data()
         << QByteArray("GET") << QByteArray("/api/top?offset=120") << 200 << "total=120";
     QTest::newRow("offset too far")
         << QByteArray("GET") << QByteArray("/api/top?offset=1000000001") << 400 << "";
+    QTest::newRow("offset past the total")
+        << QByteArray("GET") << QByteArray("/api/top?offset=121") << 400 << "";
+    QTest::newRow("after a key") << QByteArray("GET") << QByteArray("/api/top?after=11.9,119")
+                                 << 200 << "offset=119";
+    QTest::newRow("after a key that is gone")
+        << QByteArray("GET") << QByteArray("/api/top?after=5.05,0") << 200 << "offset=50";
+    QTest::newRow("after, not a key")
+        << QByteArray("GET") << QByteArray("/api/top?after=5") << 400 << "";
+    QTest::newRow("after and offset")
+        << QByteArray("GET") << QByteArray("/api/top?after=1,1&offset=2") << 400 << "";
     QTest::newRow("player") << QByteArray("GET") << QByteArray("/api/player?name=p7") << 200
                             << "submissions=1";
     QTest::newRow("player by escape")
@@ -440,6 +464,69 @@ void TestHttp::filesCarryValidators()
         QCOMPARE(again.field("ETag"), tag);
     }
     QCOMPARE(board.api->answer(get(target, "If-None-Match: \"other\"\r\n")).status, 200);
+}
+
+// A page's rows come from one read of the table: a writer that changes two rows together, over
+// and over, is never seen halfway.
+void TestHttp::pageIsOneReadOfTheTable()
+{
+    Board board;
+    sqlite3 *first = nullptr;
+    sqlite3_open(board.database->path().toUtf8().constData(), &first);
+    QCOMPARE(sqlite3_exec(first, "UPDATE scores SET nickname = 'start' WHERE id IN (1, 2)", nullptr,
+                          nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(first);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        sqlite3 *db = nullptr;
+        sqlite3_open(board.database->path().toUtf8().constData(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        for (int round = 0; !stop; ++round) {
+            const QByteArray sql = "BEGIN; UPDATE scores SET nickname = 'r" +
+                                   QByteArray::number(round) +
+                                   "' WHERE id = 1; UPDATE scores SET nickname = 'r" +
+                                   QByteArray::number(round) + "' WHERE id = 2; COMMIT;";
+            sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
+        }
+        sqlite3_close(db);
+    });
+    int mixed = 0;
+    for (int read = 0; read < 3000; ++read) {
+        const QJsonArray entries =
+            QJsonDocument::fromJson(board.api->answer(get("/api/top?limit=2")).body)
+                .object()
+                .value(u"entries")
+                .toArray();
+        if (entries.size() == 2 &&
+            entries[0].toObject().value(u"nickname") != entries[1].toObject().value(u"nickname"))
+            ++mixed;
+    }
+    stop = true;
+    writer.join();
+    QCOMPARE(mixed, 0);
+}
+
+// A read that fails is said to have failed: 503 with the reason, never an empty board.
+void TestHttp::failedReadAnswers503()
+{
+    Board board;
+    sqlite3 *other = nullptr;
+    QCOMPARE(sqlite3_open(board.database->path().toUtf8().constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "ALTER TABLE scores RENAME TO kept", nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(other);
+    for (const QByteArray &target : {QByteArray("/api/top"), QByteArray("/api/player?name=p7")}) {
+        const Response response = board.api->answer(get(target));
+        QCOMPARE(response.status, 503);
+        QVERIFY2(QJsonDocument::fromJson(response.body)
+                     .object()
+                     .value(u"error")
+                     .toString()
+                     .startsWith(QStringLiteral("the board could not be read (")),
+                 response.body.constData());
+        QCOMPARE(response.field("Retry-After"), QByteArray("1"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHttp)

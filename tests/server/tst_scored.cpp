@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -14,6 +17,8 @@
 
 #include <csignal>
 #include <map>
+
+#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -164,6 +169,18 @@ QByteArray httpGet(quint16 port, const QByteArray &target, int host, int timeout
     return reply.left(reply.indexOf('\r'));
 }
 
+// The JSON an HTTP/1.1 GET answers with; empty when there is none.
+QJsonObject getJson(quint16 port, const QByteArray &target)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write("GET " + target + " HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
+    const QByteArray reply = readUntilClosed(socket, 5000);
+    return QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4)).object();
+}
+
 // A connection from a loopback address that only connects: a descriptor on the server's side.
 int idleConnection(quint16 port, int host)
 {
@@ -201,6 +218,8 @@ private slots:
     void startRefusedForTheFileLimitLeavesNothing();
     void upgradeRequestsLeaveNoTrace();
     void timeLimitsAsShipped();
+    void moderationIsFollowed();
+    void secondDaemonIsRefused();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -314,9 +333,9 @@ void TestScored::topPrintsTheBoard()
         const auto database = ScoreDatabase::open(db, &error);
         QVERIFY2(database, qPrintable(error));
         const QDateTime when(QDate(2026, 12, 7), QTime(16, 5, 1), Qt::UTC);
-        QVERIFY(database->add({{2, QStringLiteral("2"), QStringLiteral("kim"), {}, when},
-                               {1.5, QStringLiteral("1.5"), QStringLiteral("bo"), {}, when},
-                               {3, QStringLiteral("3"), QStringLiteral("ada"), {}, when}},
+        QVERIFY(database->add({{0, 2, QStringLiteral("2"), QStringLiteral("kim"), {}, when},
+                               {0, 1.5, QStringLiteral("1.5"), QStringLiteral("bo"), {}, when},
+                               {0, 3, QStringLiteral("3"), QStringLiteral("ada"), {}, when}},
                               &error));
     }
     const Finished top =
@@ -596,6 +615,90 @@ void TestScored::timeLimitsAsShipped()
     QVERIFY(near(closedAt(QStringLiteral("idle")), 15000));
     QVERIFY(told(QStringLiteral("asking")).count("HTTP/1.1 200 OK") >= 12);
     QVERIFY(near(closedAt(QStringLiteral("asking")), 60000));
+}
+
+// An operator removes a cheater's scores beside the running daemon, and later changes a row with
+// sqlite3: the daemon's ranks, its board and its metrics follow.
+void TestScored::moderationIsFollowed()
+{
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    Daemon daemon;
+    QVERIFY2(
+        daemon.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                      QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db}),
+        qPrintable(daemon.err));
+    QCOMPARE(exchange(daemon.port, clientPieces("0.001", "cheater")),
+             QByteArray("Thanks, cheater: 0.001 s is #1 of 1. Best: 0.001 s by cheater.\n"));
+    QCOMPARE(exchange(daemon.port, clientPieces("2", "kim")),
+             QByteArray("Thanks, kim: 2 s is #2 of 2. Best: 0.001 s by cheater.\n"));
+
+    const Finished removed =
+        runToEnd({QStringLiteral("--db"), db, QStringLiteral("--remove-nickname"),
+                  QStringLiteral("cheater")});
+    QCOMPARE(removed.code, 0);
+    QCOMPARE(removed.out, QStringLiteral("Removed 1 score(s) from '%1'.\n").arg(db));
+    QTRY_COMPARE_WITH_TIMEOUT(getJson(daemon.httpPort, "/api/top").value(u"total").toInt(), 1,
+                              3000);
+    QCOMPARE(exchange(daemon.port, clientPieces("3", "ada")),
+             QByteArray("Thanks, ada: 3 s is #2 of 2. Best: 2 s by kim.\n"));
+    const QJsonArray top = getJson(daemon.httpPort, "/api/top").value(u"entries").toArray();
+    QCOMPARE(top.size(), 2);
+    QCOMPARE(top[0].toObject().value(u"nickname").toString(), QStringLiteral("kim"));
+
+    // By hand, with sqlite3: ada's score becomes the best.
+    sqlite3 *byHand = nullptr;
+    QCOMPARE(sqlite3_open(db.toUtf8().constData(), &byHand), SQLITE_OK);
+    sqlite3_busy_timeout(byHand, 5000);
+    QCOMPARE(sqlite3_exec(
+                 byHand, "UPDATE scores SET score = 0.5, score_text = '0.5' WHERE nickname = 'ada'",
+                 nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(byHand);
+    QTRY_COMPARE_WITH_TIMEOUT(getJson(daemon.httpPort, "/api/top")
+                                  .value(u"entries")
+                                  .toArray()[0]
+                                  .toObject()
+                                  .value(u"nickname")
+                                  .toString(),
+                              QStringLiteral("ada"), 5000);
+    QCOMPARE(exchange(daemon.port, clientPieces("1", "bo")),
+             QByteArray("Thanks, bo: 1 s is #2 of 3. Best: 0.5 s by ada.\n"));
+
+    // One score by its id, as the board shows it.
+    const qint64 id = getJson(daemon.httpPort, "/api/player?name=kim")
+                          .value(u"best")
+                          .toObject()
+                          .value(u"id")
+                          .toInteger();
+    QVERIFY(id > 0);
+    QCOMPARE(
+        runToEnd({QStringLiteral("--db"), db, QStringLiteral("--remove-id"), QString::number(id)})
+            .code,
+        0);
+    QTRY_COMPARE_WITH_TIMEOUT(getJson(daemon.httpPort, "/api/top").value(u"total").toInt(), 2,
+                              3000);
+    QCOMPARE(getJson(daemon.httpPort, "/api/player?name=kim").value(u"error").toString(),
+             QStringLiteral("no score by that nickname"));
+    QCOMPARE(getJson(daemon.httpPort, "/api/rank?score=3").value(u"rank").toInt(), 3);
+}
+
+// One daemon per SQLite file: a second one would rank only its own scores.
+void TestScored::secondDaemonIsRefused()
+{
+    const QString db = dir->filePath(QStringLiteral("scores.db"));
+    Daemon first;
+    QVERIFY2(
+        first.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                     QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db}),
+        qPrintable(first.err));
+    const Finished second =
+        runToEnd({QStringLiteral("--listen"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                  QStringLiteral("0"), QStringLiteral("--db"), db});
+    QCOMPARE(second.code, 1);
+    QCOMPARE(second.err, QStringLiteral("orvane-scored: another orvane-scored already keeps the "
+                                        "scores in '%1'.\n")
+                             .arg(db));
+    QCOMPARE(exchange(first.port, clientPieces("2", "kim")).left(7), QByteArray("Thanks,"));
 }
 
 QTEST_GUILESS_MAIN(TestScored)

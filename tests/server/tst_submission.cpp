@@ -1,5 +1,5 @@
-#include "rankindex.h"
 #include "scoredatabase.h"
+#include "scoreindex.h"
 #include "serveroptions.h"
 #include "submission.h"
 
@@ -239,40 +239,55 @@ void TestSubmission::ranksMatchCounting_data()
     QTest::newRow("many blocks of equal scores") << 5000 << 3;
 }
 
+// The index against a sorted list of the same keys: loaded at once and inserted one by one, as a
+// restarted server does, with removals between; every place, position and page agree.
 void TestSubmission::ranksMatchCounting()
 {
     QFETCH(int, count);
     QFETCH(int, distinct);
     QRandomGenerator random(static_cast<quint32>(count * 31 + distinct));
-    const auto draw = [&] {
-        return random.bounded(distinct) / 100.0;
+    const auto draw = [&](qint64 id) {
+        return ScoreKey{random.bounded(distinct) / 100.0, id};
     };
-
-    // Half loaded at once, half inserted one by one, as a restarted server does.
-    std::vector<double> all;
+    std::vector<ScoreKey> all;
     for (int i = 0; i < count / 2; ++i)
-        all.push_back(draw());
-    RankIndex index;
+        all.push_back(draw(i + 1));
+    ScoreIndex index;
     index.assign(all);
     for (int i = count / 2; i < count; ++i) {
-        const double score = draw();
-        all.push_back(score);
-        index.insert(score);
-        if (i % 97 == 0) {
-            const auto below =
-                std::count_if(all.begin(), all.end(), [score](double s) { return s < score; });
-            QCOMPARE(index.countBelow(score), below);
+        all.push_back(draw(i + 1));
+        index.insert(all.back());
+        // Now and then one goes, as a moderator removes it.
+        if (i % 7 == 0 && !all.empty()) {
+            const std::size_t gone = random.bounded(static_cast<quint32>(all.size()));
+            QVERIFY(index.remove(all[gone]));
+            QVERIFY(!index.remove(all[gone]));
+            all.erase(all.begin() + static_cast<std::ptrdiff_t>(gone));
         }
     }
-    QCOMPARE(index.size(), qsizetype(count));
-    std::vector<double> probes = all;
-    probes.insert(probes.end(), {-1.0, 0.0, 1e9});
-    for (std::size_t i = 0; i < probes.size(); i += 1 + probes.size() / 200) {
-        const double score = probes[i];
-        const auto below =
-            std::count_if(all.begin(), all.end(), [score](double s) { return s < score; });
-        QCOMPARE(index.countBelow(score), below);
+    std::sort(all.begin(), all.end());
+    QCOMPARE(index.size(), qint64(all.size()));
+    QCOMPARE(index.first().has_value(), !all.empty());
+    if (!all.empty())
+        QVERIFY(*index.first() == all.front());
+    std::vector<double> probes{-1.0, 0.0, 1e9};
+    for (std::size_t i = 0; i < all.size(); i += 1 + all.size() / 200)
+        probes.push_back(all[i].score);
+    for (const double score : probes) {
+        const auto below = std::count_if(all.begin(), all.end(),
+                                         [score](const ScoreKey &k) { return k.score < score; });
+        QCOMPARE(index.countBelow(score), qint64(below));
     }
+    for (std::size_t at = 0; at <= all.size(); at += 1 + all.size() / 50) {
+        const std::vector<ScoreKey> page = index.slice(static_cast<qint64>(at), 37);
+        const std::size_t expected = std::min<std::size_t>(37, all.size() - at);
+        QCOMPARE(page.size(), expected);
+        for (std::size_t i = 0; i < page.size(); ++i)
+            QVERIFY(page[i] == all[at + i]);
+        if (at < all.size())
+            QCOMPARE(index.position(all[at]), qint64(at));
+    }
+    QVERIFY(index.slice(static_cast<qint64>(all.size()), 10).empty());
 }
 
 void TestSubmission::options_data()
@@ -337,10 +352,10 @@ void TestSubmission::leaderboardSharesPlaces()
     QCOMPARE(leaderboardText({}), QStringLiteral("No scores yet.\n"));
     const QDateTime when(QDate(2026, 12, 7), QTime(16, 5, 1), Qt::UTC);
     const std::vector<ScoreEntry> entries{
-        {1.2, QStringLiteral("1.2"), QStringLiteral("kim"), {}, when},
-        {1.5, QStringLiteral("1.5"), QStringLiteral("anonymous"), {}, when},
-        {1.5, QStringLiteral("1.50"), QStringLiteral("bo"), {}, when},
-        {2, QStringLiteral("2"), QStringLiteral("été"), {}, when}};
+        {1, 1.2, QStringLiteral("1.2"), QStringLiteral("kim"), {}, when},
+        {2, 1.5, QStringLiteral("1.5"), QStringLiteral("anonymous"), {}, when},
+        {3, 1.5, QStringLiteral("1.50"), QStringLiteral("bo"), {}, when},
+        {4, 2, QStringLiteral("2"), QStringLiteral("été"), {}, when}};
     const QStringList lines = leaderboardText(entries).split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[0], QStringLiteral("Place  Score      Nickname   Submitted (UTC)"));

@@ -135,7 +135,7 @@ void TestWebBoard::init()
 void TestWebBoard::startWeb(const http::Limits &limits)
 {
     web.reset();
-    web = std::make_unique<WebBoard>(database->path(), server->metrics(), limits);
+    web = std::make_unique<WebBoard>(database->path(), server->metrics(), server->index(), limits);
     QString error;
     QVERIFY2(web->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
 }
@@ -165,11 +165,18 @@ Http TestWebBoard::request(const QString &target, const QByteArray &verb)
 
 void TestWebBoard::fill(const QList<std::pair<double, QString>> &scores)
 {
+    // As another program would: the board follows the table's changes.
     std::vector<ScoreEntry> entries;
     for (const auto &[score, nickname] : scores)
         entries.push_back(storedScore(score, nickname));
-    QString error;
-    QVERIFY2(database->add(entries, &error), qPrintable(error));
+    const qint64 before = server->scoreCount();
+    {
+        QString error;
+        const auto other = ScoreDatabase::open(database->path(), &error);
+        QVERIFY2(other, qPrintable(error));
+        QVERIFY2(other->add(entries, &error), qPrintable(error));
+    }
+    QTRY_COMPARE(server->scoreCount(), before + qint64(entries.size()));
 }
 
 // 120 scores, ties among them: every page holds the database's order, places shared by equal
