@@ -18,7 +18,9 @@
 #include "core/scoreprotocol.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <algorithm>
@@ -86,7 +88,7 @@ double percentile(std::vector<double> values, double fraction)
 // Starts the server with its log going to a file and returns its pid, its first port and the
 // web board's.
 pid_t startServer(const std::string &program, const std::string &db, const std::string &log,
-                  int clients, int *port, int *webPort)
+                  int clients, int *port, int *webPort, bool largeBoard = false)
 {
     const pid_t pid = fork();
     if (pid < 0)
@@ -99,7 +101,8 @@ pid_t startServer(const std::string &program, const std::string &db, const std::
               db.c_str(), "--max-clients", count.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    // A large board takes a while to load.
+    for (int attempt = 0; attempt < (largeBoard ? 2400 : 200); ++attempt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (FILE *file = std::fopen(log.c_str(), "r")) {
             char line[512] = {};
@@ -130,7 +133,8 @@ struct Reads
 
 // Clients of the web board, each on one kept-open connection: a request, the whole answer, the
 // next request, until the end of the load. A connection the server closes is opened again.
-Reads readBoard(int readers, int webPort, Clock::time_point end)
+Reads readBoard(int readers, int webPort, Clock::time_point end,
+                const std::string &target = "/api/top?limit=50")
 {
     Reads reads;
     struct Reader
@@ -140,7 +144,7 @@ Reads readBoard(int readers, int webPort, Clock::time_point end)
         std::string in;
         Clock::time_point sent;
     };
-    static const std::string request = "GET /api/top?limit=50 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     const int epoll = epoll_create1(EPOLL_CLOEXEC);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -151,6 +155,11 @@ Reads readBoard(int readers, int webPort, Clock::time_point end)
         Reader &reader = pool[index];
         reader = Reader();
         reader.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        // From 16 addresses of their own, as many people's browsers would be.
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7f000200u + 1 + static_cast<uint32_t>(index % 16));
+        bind(reader.fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
         connect(reader.fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
         epoll_event event{};
         event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
@@ -296,8 +305,78 @@ struct Measured
     bool consistent = false;
 };
 
+// What one run measures besides the submissions: the board it starts on, and what its readers
+// ask for.
+struct Board
+{
+    qint64 rows = 0;
+    std::string readTarget = "/api/top?limit=50";
+};
+
 Measured measure(const std::string &program, const QString &folder, int connections, int readers,
-                 double seconds, int slow);
+                 double seconds, int slow, const Board &board = {});
+
+// A board of this many rows, made before the server starts: random scores, one nickname a row.
+void buildBoard(const std::string &db, qint64 rows)
+{
+    for (const char *suffix : {"", "-wal", "-shm"})
+        std::remove((db + suffix).c_str());
+    QString error;
+    const auto database = ScoreDatabase::open(QString::fromStdString(db), &error);
+    if (!database) {
+        std::fprintf(stderr, "scored-bench: %s\n", qPrintable(error));
+        std::exit(1);
+    }
+    QRandomGenerator random(7);
+    const QDateTime when = QDateTime::currentDateTimeUtc();
+    for (qint64 done = 0; done < rows;) {
+        std::vector<ScoreEntry> batch;
+        for (; batch.size() < 20000 && done < rows; ++done) {
+            ScoreEntry entry;
+            entry.score = static_cast<double>(random.bounded(10000, 3000000)) / 10000.0;
+            entry.scoreText = QString::number(entry.score);
+            entry.nickname = QStringLiteral("p%1").arg(done);
+            entry.peer = QStringLiteral("127.0.0.1:1");
+            entry.submitted = when;
+            batch.push_back(entry);
+        }
+        if (!database->add(batch, &error)) {
+            std::fprintf(stderr, "scored-bench: %s\n", qPrintable(error));
+            std::exit(1);
+        }
+    }
+}
+
+// Each web route read over and over by 32 clients on kept-open connections, one route after
+// another, on a board of the given size.
+void measureRoutes(const std::string &program, const QString &folder, qint64 rows, double seconds)
+{
+    QDir().mkpath(folder);
+    const std::string db = QString(folder + QStringLiteral("/scores.db")).toStdString();
+    const std::string log = QString(folder + QStringLiteral("/server.log")).toStdString();
+    buildBoard(db, rows);
+    int port = 0;
+    int webPort = 0;
+    const pid_t server = startServer(program, db, log, 256, &port, &webPort, true);
+    const std::string deep = "/api/top?limit=50&offset=" + std::to_string(rows / 2);
+    std::printf("The web board on %lld rows, 32 readers on kept-open connections, %.0f s a route\n",
+                static_cast<long long>(rows), seconds);
+    std::printf("  %-40s %12s %10s %10s\n", "route", "answers/s", "p50 ms", "p99 ms");
+    for (const std::string &route :
+         {std::string("/api/top?limit=50"), deep, std::string("/api/player?name=p123"),
+          std::string("/api/rank?score=150"), std::string("/metrics"), std::string("/board.js")}) {
+        const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(seconds));
+        const Reads reads = readBoard(32, webPort, end, route);
+        std::printf("  %-40s %12.0f %10.2f %10.2f%s\n", route.c_str(),
+                    static_cast<double>(reads.answered) / seconds, percentile(reads.ms, 0.5),
+                    percentile(reads.ms, 0.99),
+                    reads.failed ? (" (" + std::to_string(reads.failed) + " failed)").c_str() : "");
+    }
+    kill(server, SIGTERM);
+    int status = 0;
+    waitpid(server, &status, 0);
+}
 
 } // namespace
 
@@ -305,16 +384,20 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const char *const usage = "usage: scored-bench SERVER [--connections N] [--seconds S] "
-                              "[--readers R] [--slow N] [--folder DIR]\n"
+                              "[--readers R] [--slow N] [--rows N] [--folder DIR]\n"
                               "Starts the orvane-scored program SERVER on free ports of "
                               "127.0.0.1, loads it with N\nconnections (default 256) for S "
                               "seconds (default 10), and R readers of its web board\n(default "
                               "0), and prints what it measured. With --slow N, measures again "
-                              "beside N slow\nconnections on each port.\n";
+                              "beside N slow\nconnections on each port. With --rows N, on a board "
+                              "of N rows: every web route's\nanswers per second and times, then "
+                              "the submissions without readers and beside 16\nreaders of a deep "
+                              "page.\n";
     std::string program;
     int connections = 256;
     int readers = 0;
     int slow = 0;
+    qint64 rows = 0;
     double seconds = 10;
     QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
     for (int i = 1; i < argc; ++i) {
@@ -328,6 +411,8 @@ int main(int argc, char *argv[])
             connections = std::clamp(std::atoi(argv[++i]), 1, 4096);
         } else if (argument == "--slow" && hasValue) {
             slow = std::clamp(std::atoi(argv[++i]), 0, 4096);
+        } else if (argument == "--rows" && hasValue) {
+            rows = std::clamp<qint64>(std::atoll(argv[++i]), 0, 10000000);
         } else if (argument == "--readers" && hasValue) {
             readers = std::clamp(std::atoi(argv[++i]), 0, 1024);
         } else if (argument == "--seconds" && hasValue) {
@@ -347,13 +432,27 @@ int main(int argc, char *argv[])
         return 2;
     }
     // The whole run is bounded: load, a drain of at most 10 s, and the server's exit, once or
-    // twice.
-    alarm(static_cast<unsigned>((seconds + 60) * (slow > 0 ? 2 : 1)));
+    // twice; with a large board, its making too, and six routes.
+    alarm(static_cast<unsigned>((seconds + 60) * (slow > 0 || rows > 0 ? 2 : 1) +
+                                (rows > 0 ? 8 * seconds + 600 : 0)));
     std::signal(SIGPIPE, SIG_IGN);
     rlimit files{};
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 8192));
     setrlimit(RLIMIT_NOFILE, &files);
+    if (rows > 0) {
+        measureRoutes(program, folder, rows, seconds);
+        std::printf("\n");
+        const Measured alone = measure(program, folder, connections, 0, seconds, 0, {rows, {}});
+        std::printf("\n");
+        const Board deep{rows, "/api/top?limit=50&offset=" + std::to_string(rows / 2)};
+        const Measured read = measure(program, folder, connections, 16, seconds, 0, deep);
+        std::printf("\nSubmission p99 beside 16 readers of a deep page: %.1f ms, %.2f times the "
+                    "%.1f ms without them\n",
+                    read.submissionP99, read.submissionP99 / alone.submissionP99,
+                    alone.submissionP99);
+        return alone.consistent && read.consistent ? 0 : 1;
+    }
     const Measured plain = measure(program, folder, connections, readers, seconds, 0);
     if (slow == 0)
         return plain.consistent ? 0 : 1;
@@ -370,16 +469,19 @@ int main(int argc, char *argv[])
 namespace {
 
 Measured measure(const std::string &program, const QString &folder, int connections, int readers,
-                 double seconds, int slow)
+                 double seconds, int slow, const Board &board)
 {
     QDir().mkpath(folder);
     const std::string db = QString(folder + QStringLiteral("/scores.db")).toStdString();
     const std::string log = QString(folder + QStringLiteral("/server.log")).toStdString();
     for (const char *suffix : {"", "-wal", "-shm"})
         std::remove((db + suffix).c_str());
+    if (board.rows > 0)
+        buildBoard(db, board.rows);
     int port = 0;
     int webPort = 0;
-    const pid_t server = startServer(program, db, log, connections, &port, &webPort);
+    const pid_t server =
+        startServer(program, db, log, connections, &port, &webPort, board.rows > 0);
 
     const int epoll = epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0)
@@ -446,7 +548,8 @@ Measured measure(const std::string &program, const QString &folder, int connecti
     Reads reads;
     std::thread readerThread;
     if (readers > 0)
-        readerThread = std::thread([&] { reads = readBoard(readers, webPort, loadEnd); });
+        readerThread =
+            std::thread([&] { reads = readBoard(readers, webPort, loadEnd, board.readTarget); });
     std::atomic<bool> slowStop{false};
     std::thread slowThread;
     if (slow > 0)
@@ -542,7 +645,7 @@ Measured measure(const std::string &program, const QString &folder, int connecti
     waitpid(server, &status, 0);
     QString error;
     const auto database = ScoreDatabase::open(QString::fromStdString(db), &error);
-    const long stored = database ? static_cast<long>(database->count()) : -1;
+    const long stored = database ? static_cast<long>(database->count() - board.rows) : -1;
 
     std::printf(
         "orvane-scored under load: %d connections, %.1f s of load on 127.0.0.1%s\n", connections,

@@ -20,7 +20,7 @@ BoardEntry entryAt(sqlite3_stmt *statement)
     entry.score = sqlite3_column_double(statement, 1);
     entry.scoreText = text(statement, 2);
     entry.nickname = text(statement, 3);
-    entry.submitted = QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs);
+    entry.submitted = text(statement, 4);
     return entry;
 }
 

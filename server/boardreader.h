@@ -22,7 +22,7 @@ struct BoardEntry
     double score = 0;
     QString scoreText;
     QString nickname;
-    QDateTime submitted; // UTC
+    QString submitted; // UTC, as ISO 8601 with milliseconds
 };
 
 class BoardReader
