@@ -165,7 +165,7 @@ static void loadBoardResources()
     Q_INIT_RESOURCE(board);
 }
 
-BoardApi::BoardApi(const SharedScoreIndex &index, BoardReader &reader, const ServerMetrics &metrics,
+BoardApi::BoardApi(const SharedScoreIndex &index, BoardRows &reader, const ServerMetrics &metrics,
                    QString databasePath, std::function<int()> webConnections)
     : m_index(index), m_reader(reader), m_metrics(metrics), m_path(std::move(databasePath)),
       m_webConnections(std::move(webConnections))
@@ -422,10 +422,12 @@ QByteArray BoardApi::metrics()
     text += "orvane_scores " +
             QByteArray::number(m_index.read([](const ScoreIndex &index) { return index.size(); })) +
             '\n';
-    metric("orvane_database_bytes", "gauge", "Size of the database file.");
-    text += "orvane_database_bytes " + QByteArray::number(fileSize(m_path)) + '\n';
-    metric("orvane_log_bytes", "gauge", "Size of the database's write-ahead log.");
-    text +=
-        "orvane_log_bytes " + QByteArray::number(fileSize(m_path + QStringLiteral("-wal"))) + '\n';
+    if (!m_path.isEmpty()) {
+        metric("orvane_database_bytes", "gauge", "Size of the database file.");
+        text += "orvane_database_bytes " + QByteArray::number(fileSize(m_path)) + '\n';
+        metric("orvane_log_bytes", "gauge", "Size of the database's write-ahead log.");
+        text += "orvane_log_bytes " +
+                QByteArray::number(fileSize(m_path + QStringLiteral("-wal"))) + '\n';
+    }
     return text;
 }

@@ -23,7 +23,8 @@ public:
     static constexpr qsizetype MaxNicknameQuery = 64;
 
     // webConnections says how many web connections are open, for /metrics.
-    BoardApi(const SharedScoreIndex &index, BoardReader &reader, const ServerMetrics &metrics,
+    // databasePath is the file whose size /metrics reports; empty for none.
+    BoardApi(const SharedScoreIndex &index, BoardRows &reader, const ServerMetrics &metrics,
              QString databasePath, std::function<int()> webConnections);
 
     http::Response answer(const http::Request &request);
@@ -44,7 +45,7 @@ private:
     QByteArray metrics();
 
     const SharedScoreIndex &m_index;
-    BoardReader &m_reader;
+    BoardRows &m_reader;
     const ServerMetrics &m_metrics;
     QString m_path;
     std::function<int()> m_webConnections;

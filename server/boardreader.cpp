@@ -100,7 +100,7 @@ std::optional<std::map<qint64, BoardEntry>> BoardReader::rows(const std::vector<
     return found;
 }
 
-std::optional<BoardReader::Player> BoardReader::player(const QString &nickname, QString *error)
+std::optional<BoardRows::Player> BoardReader::player(const QString &nickname, QString *error)
 {
     if (!begin(error))
         return std::nullopt;

@@ -180,7 +180,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<WebBoard> web;
     bool started = listening->listen(options.address, ports, &error);
     if (started && options.httpPort != 0) {
-        web = std::make_unique<WebBoard>(options.database, listening->metrics(), listening->index(),
+        web = std::make_unique<WebBoard>(*database, listening->metrics(), listening->index(),
                                          webLimits);
         started = web->listen(options.address, static_cast<quint16>(std::max(0, options.httpPort)),
                               &error);

@@ -227,6 +227,19 @@ bool ScoreDatabase::fileMoved() const
            log.st_dev != m_logDevice || log.st_ino != m_logInode;
 }
 
+ScoreStore::Changes ScoreDatabase::changes()
+{
+    Changes changes;
+    if (changedElsewhere() && !fileMoved())
+        changes.all = allKeys();
+    return changes;
+}
+
+std::unique_ptr<BoardRows> ScoreDatabase::openRows(QString *error)
+{
+    return BoardReader::open(m_path, error);
+}
+
 bool ScoreDatabase::changedElsewhere()
 {
     sqlite3_stmt *statement = nullptr;
@@ -399,7 +412,7 @@ bool ScoreDatabase::add(const std::vector<ScoreEntry> &entries, QString *error,
     return true;
 }
 
-qint64 ScoreDatabase::count() const
+qint64 ScoreDatabase::count()
 {
     sqlite3_stmt *statement = nullptr;
     qint64 rows = -1;
@@ -411,7 +424,7 @@ qint64 ScoreDatabase::count() const
     return rows;
 }
 
-std::optional<std::vector<ScoreKey>> ScoreDatabase::allKeys() const
+std::optional<std::vector<ScoreKey>> ScoreDatabase::allKeys()
 {
     std::vector<ScoreKey> keys;
     sqlite3_stmt *statement = nullptr;
@@ -427,7 +440,7 @@ std::optional<std::vector<ScoreKey>> ScoreDatabase::allKeys() const
     return keys;
 }
 
-std::optional<ScoreEntry> ScoreDatabase::entry(qint64 id) const
+std::optional<ScoreEntry> ScoreDatabase::entry(qint64 id)
 {
     sqlite3_stmt *statement = nullptr;
     std::optional<ScoreEntry> found;
@@ -448,7 +461,7 @@ std::optional<ScoreEntry> ScoreDatabase::entry(qint64 id) const
     return found;
 }
 
-std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit) const
+std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit)
 {
     std::vector<ScoreEntry> entries;
     sqlite3_stmt *statement = nullptr;

@@ -20,23 +20,13 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-#include "scoreindex.h"
-
-struct ScoreEntry
-{
-    qint64 id = 0; // the row's, once stored
-    double score = 0;
-    QString scoreText;
-    QString nickname;
-    QString peer;
-    QDateTime submitted; // UTC
-};
+#include "scorestore.h"
 
 // The name SQLite is given for a path: a path is always a file's path, never read as a URI
 // ("file:scores.db?mode=memory" is a file of that name in the working folder).
 QByteArray sqliteFileName(const QString &path);
 
-class ScoreDatabase
+class ScoreDatabase final : public ScoreStore
 {
 public:
     // What marks a file as one of Orvane's score databases ("ORVN"), and the version of its
@@ -44,7 +34,7 @@ public:
     static constexpr int ApplicationId = 0x4f52564e;
     static constexpr int SchemaVersion = 1;
 
-    ~ScoreDatabase();
+    ~ScoreDatabase() override;
     ScoreDatabase(const ScoreDatabase &) = delete;
     ScoreDatabase &operator=(const ScoreDatabase &) = delete;
 
@@ -56,14 +46,17 @@ public:
     // Stores the whole batch or, on failure, none of it; a file (or its write-ahead log) that
     // was removed or replaced since it was opened is such a failure. The rows' ids go to ids.
     bool add(const std::vector<ScoreEntry> &entries, QString *error,
-             std::vector<qint64> *ids = nullptr);
+             std::vector<qint64> *ids = nullptr) override;
 
-    qint64 count() const;
-    // Every row's place on the board; nothing when the table cannot be read.
-    std::optional<std::vector<ScoreKey>> allKeys() const;
-    std::optional<ScoreEntry> entry(qint64 id) const;
-    // The lowest scores, earliest first among equals; limit < 0 for all.
-    std::vector<ScoreEntry> top(qint64 limit) const;
+    qint64 count() override;
+    std::optional<std::vector<ScoreKey>> allKeys() override;
+    std::optional<ScoreEntry> entry(qint64 id) override;
+    std::vector<ScoreEntry> top(qint64 limit) override;
+    // A file replaced under the server is not read: what it holds is not this board's.
+    Changes changes() override;
+    std::unique_ptr<BoardRows> openRows(QString *error) override;
+    QString name() const override { return m_path; }
+    QString filePath() const override { return m_path; }
     QString path() const { return m_path; }
 
     // Whether another connection (an operator's command, sqlite3 by hand) has changed the file
@@ -72,8 +65,8 @@ public:
 
     // Moderation: removes the row with this id, or every row of this nickname; the number of
     // rows removed, or -1 with the reason in error.
-    qint64 removeId(qint64 id, QString *error);
-    qint64 removeNickname(const QString &nickname, QString *error);
+    qint64 removeId(qint64 id, QString *error) override;
+    qint64 removeNickname(const QString &nickname, QString *error) override;
 
 private:
     ScoreDatabase() = default;

@@ -21,7 +21,7 @@ QString busy()
 
 } // namespace
 
-ScoreServer::ScoreServer(ScoreDatabase &database, Limits limits, QObject *parent)
+ScoreServer::ScoreServer(ScoreStore &database, Limits limits, QObject *parent)
     : QObject(parent), m_database(database), m_limits(limits)
 {
     std::vector<ScoreEntry> best = database.top(1);
@@ -387,26 +387,73 @@ void ScoreServer::followChanges()
     m_following = true;
     // On the writer's thread, between batches: its connection sees other connections' commits.
     m_writer.start([this] {
-        std::optional<std::vector<ScoreKey>> keys;
+        ScoreStore::Changes changes = m_database.changes();
+        // The best after the changes, and its row, read here on the writer's thread.
         std::optional<ScoreEntry> best;
-        // A file replaced under the server is refused, not read: what it holds is not this
-        // board's. A table that cannot be read leaves the ranks as they were.
-        if (m_database.changedElsewhere() && !m_database.fileMoved()) {
-            keys = m_database.allKeys();
-            if (keys && !keys->empty())
-                best = m_database.entry(std::min_element(keys->begin(), keys->end())->id);
+        if (changes.any()) {
+            std::optional<ScoreKey> first;
+            if (changes.all) {
+                if (!changes.all->empty())
+                    first = *std::min_element(changes.all->begin(), changes.all->end());
+            } else {
+                first =
+                    m_index.read([&changes](const ScoreIndex &index) -> std::optional<ScoreKey> {
+                        const auto gone = [&changes](const ScoreKey &key) {
+                            return std::find(changes.removed.begin(), changes.removed.end(), key) !=
+                                   changes.removed.end();
+                        };
+                        for (const ScoreKey &key :
+                             index.slice(0, static_cast<qint64>(changes.removed.size()) + 1)) {
+                            if (!gone(key))
+                                return key;
+                        }
+                        return std::nullopt;
+                    });
+                for (const ScoreKey &key : changes.added) {
+                    if (!first || key < *first)
+                        first = key;
+                }
+            }
+            if (first)
+                best = m_database.entry(first->id);
         }
         QMetaObject::invokeMethod(
             this,
-            [this, keys = std::move(keys), best] {
+            [this, changes = std::move(changes), best] {
                 m_following = false;
-                if (!keys)
+                if (!changes.any())
                     return;
-                m_index.write([&keys](ScoreIndex &index) {
-                    index.assign(*keys);
-                    return 0;
+                const std::optional<ScoreKey> first = m_index.write([&changes](ScoreIndex &index) {
+                    if (changes.all)
+                        index.assign(*changes.all);
+                    for (const ScoreKey &key : changes.removed)
+                        index.remove(key);
+                    for (const ScoreKey &key : changes.added)
+                        index.insert(key);
+                    return index.first();
                 });
-                m_best = best;
+                if (!first)
+                    m_best.reset();
+                else if (best && best->id == first->id)
+                    m_best = best;
+                else if (!m_best || m_best->id != first->id)
+                    refreshBest(first->id); // scores came in meanwhile
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ScoreServer::refreshBest(qint64 id)
+{
+    m_writer.start([this, id] {
+        const std::optional<ScoreEntry> best = m_database.entry(id);
+        QMetaObject::invokeMethod(
+            this,
+            [this, best] {
+                const auto first =
+                    m_index.read([](const ScoreIndex &index) { return index.first(); });
+                if (best && first && first->id == best->id)
+                    m_best = best;
             },
             Qt::QueuedConnection);
     });

@@ -13,8 +13,8 @@
 
 #include "listener.h"
 #include "scoreconnection.h"
-#include "scoredatabase.h"
 #include "scoreindex.h"
+#include "scorestore.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -35,8 +35,7 @@ class ScoreServer : public QObject, private ConnectionHost
 public:
     using Limits = ServerLimits;
 
-    explicit ScoreServer(ScoreDatabase &database, Limits limits = Limits(),
-                         QObject *parent = nullptr);
+    explicit ScoreServer(ScoreStore &database, Limits limits = Limits(), QObject *parent = nullptr);
     ~ScoreServer() override;
 
     // Listens on every port or on none; port 0 picks a free one. On failure says why in error.
@@ -108,8 +107,10 @@ private:
                    const std::vector<qint64> &ids);
     // Follows changes another program made to the table: the index and the best are read anew.
     void followChanges();
+    // Reads the best row anew: the one with this id, if it is still the best then.
+    void refreshBest(qint64 id);
 
-    ScoreDatabase &m_database;
+    ScoreStore &m_database;
     Limits m_limits;
     QList<Listener *> m_listeners;
     SharedScoreIndex m_index;

@@ -9,20 +9,20 @@
 class BoardService : public QObject
 {
 public:
-    BoardService(QString databasePath, const ServerMetrics &metrics, const SharedScoreIndex &index,
+    BoardService(ScoreStore &store, const ServerMetrics &metrics, const SharedScoreIndex &index,
                  const http::Limits &limits)
-        : m_path(std::move(databasePath)), m_metrics(metrics), m_index(index), m_limits(limits)
+        : m_store(store), m_metrics(metrics), m_index(index), m_limits(limits)
     {}
 
     bool start(const QHostAddress &address, quint16 port, quint16 *bound, QString *error)
     {
-        m_reader = BoardReader::open(m_path, error);
+        m_reader = m_store.openRows(error);
         if (!m_reader)
             return false;
         m_server = std::make_unique<http::Server>(
             m_limits, [this](const http::Request &request) { return m_api->answer(request); },
             this);
-        m_api = std::make_unique<BoardApi>(m_index, *m_reader, m_metrics, m_path,
+        m_api = std::make_unique<BoardApi>(m_index, *m_reader, m_metrics, m_store.filePath(),
                                            [this] { return m_server->openConnections(); });
         QString why;
         if (!m_server->listen(address, port, &why)) {
@@ -35,21 +35,21 @@ public:
     }
 
 private:
-    QString m_path;
+    ScoreStore &m_store;
     const ServerMetrics &m_metrics;
     const SharedScoreIndex &m_index;
     http::Limits m_limits;
-    std::unique_ptr<BoardReader> m_reader;
+    std::unique_ptr<BoardRows> m_reader;
     std::unique_ptr<BoardApi> m_api;
     std::unique_ptr<http::Server> m_server;
 };
 
-WebBoard::WebBoard(const QString &databasePath, const ServerMetrics &metrics,
-                   const SharedScoreIndex &index, http::Limits limits)
+WebBoard::WebBoard(ScoreStore &store, const ServerMetrics &metrics, const SharedScoreIndex &index,
+                   http::Limits limits)
 {
     m_thread.setObjectName(QStringLiteral("web board"));
     // Moved to its thread before it makes a socket or a timer, so they all belong there.
-    m_service = new BoardService(databasePath, metrics, index, limits);
+    m_service = new BoardService(store, metrics, index, limits);
     m_service->moveToThread(&m_thread);
     m_thread.start();
 }

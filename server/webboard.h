@@ -6,6 +6,7 @@
 
 #include "httpserver.h"
 #include "scoreindex.h"
+#include "scorestore.h"
 #include "servermetrics.h"
 
 #include <QHostAddress>
@@ -17,9 +18,10 @@ class BoardService;
 class WebBoard
 {
 public:
-    // The index is the score server's: it must outlive the board.
-    WebBoard(const QString &databasePath, const ServerMetrics &metrics,
-             const SharedScoreIndex &index, http::Limits limits = {});
+    // The store and the index are the score server's: they must outlive the board. The board
+    // reads rows through a connection of its own, which it asks the store for.
+    WebBoard(ScoreStore &store, const ServerMetrics &metrics, const SharedScoreIndex &index,
+             http::Limits limits = {});
     ~WebBoard();
 
     // Port 0 picks a free one. On failure says why in error.

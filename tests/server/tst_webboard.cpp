@@ -135,7 +135,7 @@ void TestWebBoard::init()
 void TestWebBoard::startWeb(const http::Limits &limits)
 {
     web.reset();
-    web = std::make_unique<WebBoard>(database->path(), server->metrics(), server->index(), limits);
+    web = std::make_unique<WebBoard>(*database, server->metrics(), server->index(), limits);
     QString error;
     QVERIFY2(web->listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
 }
