@@ -4,7 +4,7 @@
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 PACKAGES := cmake g++ make binutils qt6-base-dev \
-            fonts-dejavu-core fonts-wine libsqlite3-dev \
+            fonts-dejavu-core fonts-wine libsqlite3-dev libpq-dev postgresql \
             xvfb openbox xdotool x11-utils chromium chromium-driver \
             dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd pkg-config \
             clang libclang-rt-14-dev clang-format

@@ -1,4 +1,5 @@
 // orvane-scored: the score server that Orvane's "Submit Results" talks to.
+#include "postgresstore.h"
 #include "scoredatabase.h"
 #include "scoreserver.h"
 #include "serveroptions.h"
@@ -128,8 +129,9 @@ int main(int argc, char *argv[])
     }
 
     const bool oneShot = options.top || options.removeId || options.removeNickname;
+    const bool postgres = !options.postgres.isEmpty();
     // Printing or moderating the board never creates a database where there was none.
-    if (oneShot && !QFileInfo(options.database).isFile())
+    if (oneShot && !postgres && !QFileInfo(options.database).isFile())
         return fail(QStringLiteral("cannot open the database '%1': there is no such file.")
                         .arg(options.database));
     ScoreServer::Limits limits;
@@ -148,18 +150,23 @@ int main(int argc, char *argv[])
                           &error))
         return fail(error + QLatin1Char('.'));
 
-    const bool databaseExisted = QFileInfo::exists(options.database);
-    std::unique_ptr<ScoreDatabase> database = ScoreDatabase::open(options.database, &error);
+    const bool databaseExisted = postgres || QFileInfo::exists(options.database);
+    std::unique_ptr<ScoreStore> database;
+    if (postgres)
+        database = PostgresStore::open(options.postgres, &error);
+    else
+        database = ScoreDatabase::open(options.database, &error);
+    const QString place = postgres ? PostgresStore::shown(options.postgres) : options.database;
     if (!database)
-        return fail(
-            QStringLiteral("cannot open the database '%1': %2.").arg(options.database, error));
+        return fail(QStringLiteral("cannot open the database '%1': %2.").arg(place, error));
     if (options.top) {
         print(stdout, leaderboardText(database->top(*options.top)));
         return 0;
     }
-    // One daemon per file: a second one would rank only its own scores.
+    // One daemon per file: a second one would rank only its own scores. (Daemons that share a
+    // PostgreSQL database each follow the others' rows.)
     DaemonLock lock;
-    if (!oneShot && !lock.take(options.database, &error))
+    if (!oneShot && !postgres && !lock.take(options.database, &error))
         return fail(error + QLatin1Char('.'));
     if (options.removeId || options.removeNickname) {
         const qint64 removed = options.removeId
@@ -167,10 +174,10 @@ int main(int argc, char *argv[])
                                    : database->removeNickname(*options.removeNickname, &error);
         if (removed < 0)
             return fail(
-                QStringLiteral("cannot remove from '%1': %2.").arg(options.database, error));
+                QStringLiteral("cannot remove from '%1': %2.").arg(database->name(), error));
         print(
             stdout,
-            QStringLiteral("Removed %1 score(s) from '%2'.\n").arg(removed).arg(options.database));
+            QStringLiteral("Removed %1 score(s) from '%2'.\n").arg(removed).arg(database->name()));
         return 0;
     }
     auto listening = std::make_unique<ScoreServer>(*database, limits);
@@ -219,7 +226,7 @@ int main(int argc, char *argv[])
                                  "'%6'.\n")
                       .arg(QCoreApplication::applicationVersion(), addressText(options.address),
                            QString::number(bound[0]), QString::number(bound[1]),
-                           QString::number(server.scoreCount()), options.database));
+                           QString::number(server.scoreCount()), database->name()));
     if (web)
         print(stderr,
               QStringLiteral("orvane-scored: the board is on http://%1:%2/\n")
@@ -236,6 +243,6 @@ int main(int argc, char *argv[])
     server.shutDown(2000);
     print(stderr, QStringLiteral("orvane-scored: stopped, %1 scores in '%2'.\n")
                       .arg(database->count())
-                      .arg(options.database));
+                      .arg(database->name()));
     return code;
 }

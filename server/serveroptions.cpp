@@ -13,6 +13,12 @@ const QCommandLineOption
     DatabaseOption(QStringLiteral("db"),
                    QStringLiteral("Keep the scores in the SQLite file <path>."),
                    QStringLiteral("path"), QStringLiteral("scores.db"));
+const QCommandLineOption PostgresOption(
+    QStringLiteral("database"),
+    QStringLiteral("Keep the scores in the PostgreSQL database at <url> "
+                   "(postgresql://user@host/name), which several daemons may share, instead of "
+                   "an SQLite file."),
+    QStringLiteral("url"));
 const QCommandLineOption ListenOption(
     QStringLiteral("listen"),
     QStringLiteral("Listen only on <address>, such as 127.0.0.1 (default: every address)."),
@@ -51,8 +57,9 @@ void describe(QCommandLineParser &parser)
                        "place on the board."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({PortOption, DatabaseOption, ListenOption, HttpOption, MaxClientsOption,
-                       MaxPerPeerOption, TopOption, RemoveIdOption, RemoveNicknameOption});
+    parser.addOptions({PortOption, DatabaseOption, PostgresOption, ListenOption, HttpOption,
+                       MaxClientsOption, MaxPerPeerOption, TopOption, RemoveIdOption,
+                       RemoveNicknameOption});
 }
 
 std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
@@ -101,6 +108,17 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
     options.database = parser.value(DatabaseOption);
     if (options.database.isEmpty())
         return OptionsError{QStringLiteral("The database path is empty.")};
+    if (parser.isSet(PostgresOption)) {
+        options.postgres = parser.value(PostgresOption);
+        if (!options.postgres.startsWith(QLatin1String("postgresql://")) &&
+            !options.postgres.startsWith(QLatin1String("postgres://")))
+            return OptionsError{QStringLiteral("--database takes a PostgreSQL address, "
+                                               "postgresql://..., not '%1'.")
+                                    .arg(options.postgres)};
+        if (parser.isSet(DatabaseOption))
+            return OptionsError{QStringLiteral("--db and --database name two places for the "
+                                               "scores; give one.")};
+    }
 
     if (parser.isSet(ListenOption) && !options.address.setAddress(parser.value(ListenOption)))
         return OptionsError{

@@ -16,6 +16,8 @@ struct ServerOptions
     quint16 port =
         ScoreProtocol::DefaultPort; // the reconnection port is the next one; 0 picks two free ports
     QString database = QStringLiteral("scores.db");
+    // A PostgreSQL database that several daemons share, instead of the SQLite file.
+    QString postgres;
     QHostAddress address = QHostAddress(QHostAddress::Any);
     int maxClients = 256;
     int maxPerPeer = 32;
