@@ -13,6 +13,8 @@
 //   scored-bench SERVER [--connections 256] [--seconds 10] [--readers 0] [--slow 0]
 //                       [--folder DIR]
 
+#include "postgres.h"
+#include "postgresstore.h"
 #include "scoredatabase.h"
 
 #include "core/scoreprotocol.h"
@@ -88,7 +90,8 @@ double percentile(std::vector<double> values, double fraction)
 // Starts the server with its log going to a file and returns its pid, its first port and the
 // web board's.
 pid_t startServer(const std::string &program, const std::string &db, const std::string &log,
-                  int clients, int *port, int *webPort, bool largeBoard = false)
+                  int clients, int *port, int *webPort, bool largeBoard = false,
+                  const std::string &postgres = {})
 {
     const pid_t pid = fork();
     if (pid < 0)
@@ -97,8 +100,13 @@ pid_t startServer(const std::string &program, const std::string &db, const std::
         const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, STDERR_FILENO);
         const std::string count = std::to_string(clients);
-        execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1", "--port", "0", "--db",
-              db.c_str(), "--max-clients", count.c_str(), static_cast<char *>(nullptr));
+        if (postgres.empty())
+            execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1", "--port", "0", "--db",
+                  db.c_str(), "--max-clients", count.c_str(), static_cast<char *>(nullptr));
+        else
+            execl(program.c_str(), program.c_str(), "--listen", "127.0.0.1", "--port", "0",
+                  "--database", postgres.c_str(), "--max-clients", count.c_str(),
+                  static_cast<char *>(nullptr));
         _exit(127);
     }
     // A large board takes a while to load.
@@ -303,6 +311,7 @@ struct Measured
     double submissionP99 = 0;
     double webP99 = 0;
     bool consistent = false;
+    double thankedPerSecond = 0;
 };
 
 // What one run measures besides the submissions: the board it starts on, and what its readers
@@ -311,6 +320,8 @@ struct Board
 {
     qint64 rows = 0;
     std::string readTarget = "/api/top?limit=50";
+    std::string postgres; // daemons on this PostgreSQL database rather than an SQLite file
+    int daemons = 1;
 };
 
 Measured measure(const std::string &program, const QString &folder, int connections, int readers,
@@ -383,21 +394,24 @@ void measureRoutes(const std::string &program, const QString &folder, qint64 row
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const char *const usage = "usage: scored-bench SERVER [--connections N] [--seconds S] "
-                              "[--readers R] [--slow N] [--rows N] [--folder DIR]\n"
-                              "Starts the orvane-scored program SERVER on free ports of "
-                              "127.0.0.1, loads it with N\nconnections (default 256) for S "
-                              "seconds (default 10), and R readers of its web board\n(default "
-                              "0), and prints what it measured. With --slow N, measures again "
-                              "beside N slow\nconnections on each port. With --rows N, on a board "
-                              "of N rows: every web route's\nanswers per second and times, then "
-                              "the submissions without readers and beside 16\nreaders of a deep "
-                              "page.\n";
+    const char *const usage =
+        "usage: scored-bench SERVER [--connections N] [--seconds S] "
+        "[--readers R] [--slow N] [--rows N] [--folder DIR]\n"
+        "Starts the orvane-scored program SERVER on free ports of "
+        "127.0.0.1, loads it with N\nconnections (default 256) for S "
+        "seconds (default 10), and R readers of its web board\n(default "
+        "0), and prints what it measured. With --slow N, measures again "
+        "beside N slow\nconnections on each port. With --rows N, on a board "
+        "of N rows: every web route's\nanswers per second and times, then "
+        "the submissions without readers and beside 16\nreaders of a deep "
+        "page. With --postgres, on a PostgreSQL of its own, one daemon and then "
+        "two.\n";
     std::string program;
     int connections = 256;
     int readers = 0;
     int slow = 0;
     qint64 rows = 0;
+    bool postgres = false;
     double seconds = 10;
     QString folder = QDir::currentPath() + QStringLiteral("/scored-bench");
     for (int i = 1; i < argc; ++i) {
@@ -411,6 +425,8 @@ int main(int argc, char *argv[])
             connections = std::clamp(std::atoi(argv[++i]), 1, 4096);
         } else if (argument == "--slow" && hasValue) {
             slow = std::clamp(std::atoi(argv[++i]), 0, 4096);
+        } else if (argument == "--postgres") {
+            postgres = true;
         } else if (argument == "--rows" && hasValue) {
             rows = std::clamp<qint64>(std::atoll(argv[++i]), 0, 10000000);
         } else if (argument == "--readers" && hasValue) {
@@ -440,12 +456,33 @@ int main(int argc, char *argv[])
     getrlimit(RLIMIT_NOFILE, &files);
     files.rlim_cur = std::max<rlim_t>(files.rlim_cur, std::min<rlim_t>(files.rlim_max, 8192));
     setrlimit(RLIMIT_NOFILE, &files);
+    if (postgres) {
+        // A PostgreSQL 15 of its own, one daemon on it and then two.
+        TestPostgres database;
+        if (!database.ready()) {
+            std::fprintf(stderr, "scored-bench: %s\n", qPrintable(database.error()));
+            return 1;
+        }
+        Board one;
+        one.postgres = database.address().toStdString();
+        Board two = one;
+        two.daemons = 2;
+        const Measured alone = measure(program, folder, connections, 0, seconds, 0, one);
+        std::printf("\n");
+        const Measured both = measure(program, folder, connections, 0, seconds, 0, two);
+        std::printf("\nOn PostgreSQL: %.0f thanked a second with one daemon, %.0f with two\n",
+                    alone.thankedPerSecond, both.thankedPerSecond);
+        return alone.consistent && both.consistent ? 0 : 1;
+    }
     if (rows > 0) {
         measureRoutes(program, folder, rows, seconds);
+        Board largeBoard;
+        largeBoard.rows = rows;
         std::printf("\n");
-        const Measured alone = measure(program, folder, connections, 0, seconds, 0, {rows, {}});
+        const Measured alone = measure(program, folder, connections, 0, seconds, 0, largeBoard);
         std::printf("\n");
-        const Board deep{rows, "/api/top?limit=50&offset=" + std::to_string(rows / 2)};
+        Board deep = largeBoard;
+        deep.readTarget = "/api/top?limit=50&offset=" + std::to_string(rows / 2);
         const Measured read = measure(program, folder, connections, 16, seconds, 0, deep);
         std::printf("\nSubmission p99 beside 16 readers of a deep page: %.1f ms, %.2f times the "
                     "%.1f ms without them\n",
@@ -478,10 +515,27 @@ Measured measure(const std::string &program, const QString &folder, int connecti
         std::remove((db + suffix).c_str());
     if (board.rows > 0)
         buildBoard(db, board.rows);
+    // Every daemon's submission port; the load's connections take them in turn, as a balancer
+    // in front of them would.
+    std::vector<pid_t> servers;
+    std::vector<int> ports;
     int port = 0;
     int webPort = 0;
-    const pid_t server =
-        startServer(program, db, log, connections, &port, &webPort, board.rows > 0);
+    for (int d = 0; d < board.daemons; ++d) {
+        servers.push_back(startServer(program, db, log + std::to_string(d), connections, &port,
+                                      &webPort, board.rows > 0, board.postgres));
+        ports.push_back(port);
+    }
+    qint64 storedBefore = board.rows;
+    if (!board.postgres.empty()) {
+        QString error;
+        const auto before = PostgresStore::open(QString::fromStdString(board.postgres), &error);
+        if (!before) {
+            std::fprintf(stderr, "scored-bench: %s\n", qPrintable(error));
+            std::exit(1);
+        }
+        storedBefore = before->count();
+    }
 
     const int epoll = epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0)
@@ -510,6 +564,7 @@ Measured measure(const std::string &program, const QString &folder, int connecti
         if (bind(slot.fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
             die("bind");
         slot.opened = Clock::now();
+        address.sin_port = htons(static_cast<uint16_t>(ports[index % ports.size()]));
         if (connect(slot.fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
             errno != EINPROGRESS)
             die("connect");
@@ -640,16 +695,25 @@ Measured measure(const std::string &program, const QString &folder, int connecti
     if (slowThread.joinable())
         slowThread.join();
 
-    kill(server, SIGTERM);
     int status = 0;
-    waitpid(server, &status, 0);
+    for (const pid_t server : servers) {
+        kill(server, SIGTERM);
+        waitpid(server, &status, 0);
+    }
     QString error;
-    const auto database = ScoreDatabase::open(QString::fromStdString(db), &error);
-    const long stored = database ? static_cast<long>(database->count() - board.rows) : -1;
+    std::unique_ptr<ScoreStore> database;
+    if (board.postgres.empty())
+        database = ScoreDatabase::open(QString::fromStdString(db), &error);
+    else
+        database = PostgresStore::open(QString::fromStdString(board.postgres), &error);
+    const long stored = database ? static_cast<long>(database->count() - storedBefore) : -1;
 
     std::printf(
-        "orvane-scored under load: %d connections, %.1f s of load on 127.0.0.1%s\n", connections,
-        seconds,
+        "orvane-scored%s under load: %d connections, %.1f s of load on 127.0.0.1%s\n",
+        board.postgres.empty()
+            ? ""
+            : (" (" + std::to_string(board.daemons) + " daemon(s) on PostgreSQL)").c_str(),
+        connections, seconds,
         slow > 0 ? (", beside " + std::to_string(slow) + " slow connections on each port").c_str()
                  : "");
     std::printf("  connections opened   %ld\n", started);
@@ -663,8 +727,10 @@ Measured measure(const std::string &program, const QString &folder, int connecti
                 percentile(totals.replyMs, 0.99), percentile(totals.replyMs, 1.0));
     std::printf("  round trip, ms       p50 %.1f  p99 %.1f (connect to answer)\n",
                 percentile(totals.roundMs, 0.5), percentile(totals.roundMs, 0.99));
-    std::printf("  largest log          %.1f MB (the database's write-ahead log during the run)\n",
-                static_cast<double>(longestLog) / (1024.0 * 1024.0));
+    if (board.postgres.empty())
+        std::printf("  largest log          %.1f MB (the database's write-ahead log during the "
+                    "run)\n",
+                    static_cast<double>(longestLog) / (1024.0 * 1024.0));
     if (readers > 0)
         std::printf("  web board readers    %d: %.0f answers per second, p50 %.1f ms  p99 %.1f "
                     "ms, %ld failed\n",
@@ -676,7 +742,7 @@ Measured measure(const std::string &program, const QString &folder, int connecti
                 stored == totals.acknowledged ? "equals the acknowledged count"
                                               : "DIFFERS from the acknowledged count");
     return {percentile(totals.replyMs, 0.99), percentile(reads.ms, 0.99),
-            stored == totals.acknowledged};
+            stored == totals.acknowledged, static_cast<double>(totals.acknowledged) / elapsed};
 }
 
 } // namespace

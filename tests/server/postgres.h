@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <grp.h>
 #include <unistd.h>

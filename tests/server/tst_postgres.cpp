@@ -107,7 +107,8 @@ void TestPostgresBoard::acknowledgedOnlyOnceCommitted()
                  reply.contains("refused at commit") &&
                  reply.endsWith("); please try again later.\n"),
              reply.constData());
-    QCOMPARE(sql(postgres->address(), "SELECT COUNT(*) FROM scores"), QStringList{QStringLiteral("0")});
+    QCOMPARE(sql(postgres->address(), "SELECT COUNT(*) FROM scores"),
+             QStringList{QStringLiteral("0")});
     QCOMPARE(exchange(daemon.port, clientPieces("2", "kim")).left(7), QByteArray("Thanks,"));
     QCOMPARE(getJson(daemon.httpPort, "/api/top").value(u"total").toInt(), 1);
 }
