@@ -14,14 +14,14 @@ namespace {
 constexpr int MissingMs = 10000;
 
 const char *const Schema[] = {
-    "CREATE TABLE IF NOT EXISTS scores (id BIGSERIAL PRIMARY KEY, score DOUBLE PRECISION NOT "
-    "NULL, score_text TEXT NOT NULL, nickname TEXT NOT NULL, peer TEXT NOT NULL, submitted TEXT "
-    "NOT NULL)",
+    ("CREATE TABLE IF NOT EXISTS scores (id BIGSERIAL PRIMARY KEY, score DOUBLE PRECISION NOT "
+     "NULL, score_text TEXT NOT NULL, nickname TEXT NOT NULL, peer TEXT NOT NULL, submitted TEXT "
+     "NOT NULL)"),
     "CREATE INDEX IF NOT EXISTS scores_by_score ON scores (score, id)",
     "CREATE INDEX IF NOT EXISTS scores_by_nickname ON scores (nickname, score, id)",
     // What moderation removed, for every daemon to take out of its ranks.
-    "CREATE TABLE IF NOT EXISTS score_removals (seq BIGSERIAL PRIMARY KEY, score_id BIGINT NOT "
-    "NULL, score DOUBLE PRECISION NOT NULL)"};
+    ("CREATE TABLE IF NOT EXISTS score_removals (seq BIGSERIAL PRIMARY KEY, score_id BIGINT NOT "
+     "NULL, score DOUBLE PRECISION NOT NULL)")};
 
 // A result that clears itself.
 class Result
