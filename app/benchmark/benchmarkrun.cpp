@@ -112,8 +112,12 @@ void BenchmarkRun::start()
     appendLog(QStringLiteral("-->Benchmark started at ") + m_view.currentTimeText() + Crlf);
 
     Outcome outcome = Outcome::Done;
-    for (double cycle = 1.0; cycle <= *count && outcome == Outcome::Done; cycle += 1.0)
+    double cyclesRun = 0.0;
+    for (double cycle = 1.0; cycle <= *count && outcome == Outcome::Done; cycle += 1.0) {
         outcome = runCycle(cycle);
+        if (outcome == Outcome::Done)
+            cyclesRun = cycle;
+    }
 
     if (outcome == Outcome::Closed) {
         // The main window is gone: stop as an aborted run would, touching no window.
@@ -123,7 +127,7 @@ void BenchmarkRun::start()
         return;
     }
     if (outcome == Outcome::Done)
-        finishSummary(countText, *count);
+        finishSummary(cyclesRun);
     endRun();
 }
 
@@ -202,25 +206,16 @@ BenchmarkRun::Outcome BenchmarkRun::runCycle(double cycle)
     return Outcome::Done;
 }
 
-void BenchmarkRun::finishSummary(const QString &countTextAtStart, double countAtStart)
+void BenchmarkRun::finishSummary(double cyclesRun)
 {
     const QString totalText = currencyText(m_cycleTotal);
     const QString finishText = m_view.currentTimeText();
 
-    // The summary quotes and divides by the count as it reads now, whatever positive number
-    // that is. If the user has meanwhile made it something that cannot divide (no number, zero
-    // or below), the count the run started with stands in, so the average never comes from a
-    // division by zero or by a non-number and never turns negative.
-    QString countText = m_view.cycleCountText();
-    double count = 0.0;
-    if (const auto now = readNumber(countText); now && *now > 0.0) {
-        count = *now;
-    } else {
-        countText = countTextAtStart;
-        count = countAtStart;
-    }
-
-    const double average = m_cycleTotal.toDouble() / count;
+    // The score is the time per cycle that ran: the count typed in the burn-in window may have
+    // been edited during the run, or have a fraction ("2.5" runs two cycles), and a score no
+    // cycle took would otherwise be shown and sent to a board.
+    const QString countText = doubleText(cyclesRun);
+    const double average = m_cycleTotal.toDouble() / cyclesRun;
     m_averageText = doubleText(average);
     m_averageScore = Currency::fromDouble(average);
 

@@ -63,7 +63,7 @@ private:
     void start();
     Outcome runCycle(double cycle);
     Outcome runTest(int test, double cycle);
-    void finishSummary(const QString &countTextAtStart, double countAtStart);
+    void finishSummary(double cyclesRun);
     void endRun();
     bool eventsRun();
     void appendLog(const QString &line);

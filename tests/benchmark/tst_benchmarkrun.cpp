@@ -34,6 +34,7 @@ private slots:
     void totalsFollowTheTextsShown();
     void abortedRunThenAShortOne();
     void abortAfterTheLastPowerTest();
+    void fractionalCount_data();
     void fractionalCount();
     void countChangedDuringTheRun_data();
     void countChangedDuringTheRun();
@@ -296,47 +297,62 @@ void TestBenchmarkRun::abortAfterTheLastPowerTest()
     QCOMPARE(view.caption, QStringLiteral("Benchmark"));
 }
 
+void TestBenchmarkRun::fractionalCount_data()
+{
+    QTest::addColumn<QString>("count");
+    QTest::addColumn<int>("cycles");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("score");
+
+    // Each cycle takes 1.75 s; the score is the time per cycle that ran.
+    QTest::newRow("2.5 runs two") << QStringLiteral("2.5") << 2
+                                  << QStringLiteral("Total time to perform 2 cycles: 3.5 seconds."
+                                                    "\r\nAverage score: 1.75 seconds.\r\n")
+                                  << QStringLiteral("1.75");
+    QTest::newRow("1.99 runs one") << QStringLiteral("1.99") << 1
+                                   << QStringLiteral("Total time to perform 1 cycles: 1.75 "
+                                                     "seconds.\r\nAverage score: 1.75 seconds.\r\n")
+                                   << QStringLiteral("1.75");
+}
+
 void TestBenchmarkRun::fractionalCount()
 {
+    QFETCH(QString, count);
+    QFETCH(int, cycles);
+    QFETCH(QString, summary);
+    QFETCH(QString, score);
+
     FakeView view;
-    view.count = QStringLiteral("2.5");
+    view.count = count;
     FakeKernels kernels;
     BenchmarkRun run(view, kernels);
     run.click();
 
-    QCOMPARE(kernels.calls.size(), 14);
-    QVERIFY(view.log.contains(QStringLiteral("Total time to perform 2.5 cycles: 3.5 seconds.\r\n"
-                                             "Average score: 1.4 seconds.\r\n")));
-    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("1.4"));
+    QCOMPARE(kernels.calls.size(), 7 * cycles);
+    QVERIFY2(view.log.contains(summary), qPrintable(view.log));
+    QCOMPARE(view.fields[Field::OverallTotal], score);
+    QCOMPARE(view.submissionScore, score);
 }
 
 void TestBenchmarkRun::countChangedDuringTheRun_data()
 {
     QTest::addColumn<QString>("newCount");
-    QTest::addColumn<QString>("quoted");
-    QTest::addColumn<QString>("average");
 
-    QTest::newRow("another number")
-        << QStringLiteral("2") << QStringLiteral("2") << QStringLiteral("2.625");
-    QTest::newRow("a number below one but above zero")
-        << QStringLiteral("0.5") << QStringLiteral("0.5") << QStringLiteral("10.5");
-    QTest::newRow("negative keeps the starting count")
-        << QStringLiteral("-2") << QStringLiteral("3") << QStringLiteral("1.75");
-    QTest::newRow("not a number keeps the starting count")
-        << QStringLiteral("abc") << QStringLiteral("3") << QStringLiteral("1.75");
-    QTest::newRow("zero keeps the starting count")
-        << QStringLiteral("0") << QStringLiteral("3") << QStringLiteral("1.75");
-    QTest::newRow("emptied keeps the starting count")
-        << QString() << QStringLiteral("3") << QStringLiteral("1.75");
+    QTest::newRow("a larger number") << QStringLiteral("8");
+    QTest::newRow("a smaller number") << QStringLiteral("2");
+    QTest::newRow("a tiny number") << QStringLiteral("1e-300");
+    QTest::newRow("a number below one") << QStringLiteral("0.5");
+    QTest::newRow("negative") << QStringLiteral("-2");
+    QTest::newRow("not a number") << QStringLiteral("abc");
+    QTest::newRow("zero") << QStringLiteral("0");
+    QTest::newRow("emptied") << QString();
 }
 
-// The number of cycles stays as read at the start; the summary quotes and divides by the text
-// as it reads at the end, unless that is no count at all.
+// The count is read once, at the start: whatever the field says by the end, three cycles ran
+// and the summary quotes and divides by three.
 void TestBenchmarkRun::countChangedDuringTheRun()
 {
     QFETCH(QString, newCount);
-    QFETCH(QString, quoted);
-    QFETCH(QString, average);
 
     FakeView view;
     view.count = QStringLiteral("3");
@@ -349,11 +365,11 @@ void TestBenchmarkRun::countChangedDuringTheRun()
     run.click();
 
     QCOMPARE(kernels.calls.size(), 21);
-    QVERIFY2(view.log.contains(QStringLiteral("Total time to perform ") + quoted +
-                               QStringLiteral(" cycles: 5.25 seconds.\r\nAverage score: ") +
-                               average + QStringLiteral(" seconds.\r\n")),
+    QVERIFY2(view.log.contains(QStringLiteral("Total time to perform 3 cycles: 5.25 seconds.\r\n"
+                                              "Average score: 1.75 seconds.\r\n")),
              qPrintable(view.log));
-    QCOMPARE(view.fields[Field::OverallTotal], average);
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("1.75"));
+    QCOMPARE(run.averageScore(), Currency::fromDouble(1.75));
 }
 
 void TestBenchmarkRun::refusesAnInvalidCount_data()
@@ -433,9 +449,9 @@ void TestBenchmarkRun::commaDecimalSeparator()
     QCOMPARE(view.fields[Field::AdditionSeconds], QStringLiteral("0,125"));
     QCOMPARE(view.fields[Field::SimpleTotal], QStringLiteral("0,5"));
     QCOMPARE(view.fields[Field::ComplexTotal], QStringLiteral("0,375"));
-    QVERIFY(view.log.contains(QStringLiteral("Total time to perform 1,5 cycles: 0,875 seconds.")));
-    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("0,5833"));
-    QCOMPARE(run.averageText(), QStringLiteral("0,583333333333333"));
+    QVERIFY(view.log.contains(QStringLiteral("Total time to perform 1 cycles: 0,875 seconds.")));
+    QCOMPARE(view.fields[Field::OverallTotal], QStringLiteral("0,875"));
+    QCOMPARE(run.averageText(), QStringLiteral("0,875"));
 }
 
 QTEST_GUILESS_MAIN(TestBenchmarkRun)
