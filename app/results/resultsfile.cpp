@@ -4,6 +4,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,14 +23,23 @@ SaveResult save(const QString &path, const QString &title, const QString &barWid
     if (target.exists() && !target.isFile())
         return {false, QStringLiteral("not a regular file")};
 
+    // The text goes to a new file beside the old one, which it replaces only once it is whole
+    // on the disk. Unbuffered, a write that fails (a full disk, a size limit) fails here and not
+    // in a flush that the commit would not check; synced, a crash right after the rename cannot
+    // leave an empty file in the old one's place.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return {false, file.errorString()};
-    if (file.write(content) != content.size()) {
-        const QString error = file.errorString();
+    const auto fail = [&file](const QString &error) {
         file.cancelWriting();
-        return {false, error};
-    }
+        return SaveResult{false, error};
+    };
+    if (file.write(content) != content.size() || !file.flush())
+        return fail(file.errorString());
+    if (::fsync(file.handle()) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
     if (!file.commit())
         return {false, file.errorString()};
     return {true, {}};

@@ -3,10 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -26,6 +30,8 @@ private slots:
     void saveWritesTwoCrLfLines();
     void saveThatCannotCreate_data();
     void saveThatCannotCreate();
+    void saveThatCannotWriteKeepsTheOldFile_data();
+    void saveThatCannotWriteKeepsTheOldFile();
     void nonRegularPathsAreRefused_data();
     void nonRegularPathsAreRefused();
     void missingFile();
@@ -128,6 +134,75 @@ void TestResultsFile::saveThatCannotCreate()
         ResultsFile::save(dir.filePath(relative), QStringLiteral("t"), QStringLiteral("1"));
     QVERIFY(!saved.ok);
     QVERIFY(!saved.error.isEmpty());
+}
+
+void TestResultsFile::saveThatCannotWriteKeepsTheOldFile_data()
+{
+    QTest::addColumn<bool>("fullDisk");
+    // A file-size limit makes every write past it fail (EFBIG), for any user; a full
+    // filesystem (ENOSPC) needs a small tmpfs of the test's own, so only where it may mount.
+    QTest::newRow("write past the file-size limit") << false;
+    QTest::newRow("full filesystem") << true;
+}
+
+// A save whose write fails says so and leaves the file that was there as it was: the new text
+// is written to a file beside it, which replaces the old one only once it is whole on disk.
+void TestResultsFile::saveThatCannotWriteKeepsTheOldFile()
+{
+    QFETCH(bool, fullDisk);
+    QTemporaryDir dir;
+    QString folder = dir.path();
+    bool mounted = false;
+    const auto unmount = qScopeGuard([&] {
+        if (mounted)
+            ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+    });
+    if (fullDisk) {
+        folder = dir.filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(folder));
+        if (::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP("no tmpfs can be mounted here");
+        mounted = true;
+    }
+    const QString path = folder + QStringLiteral("/mycomp.dat");
+    const QByteArray old = "Old Machine\r\n99.999\r\n";
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(old), old.size());
+    }
+    // The new text is far larger than what room there is left.
+    const QString title(4096, QLatin1Char('x'));
+
+    std::optional<ResultsFile::SaveResult> saved;
+    if (fullDisk) {
+        QFile filler(folder + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        saved = ResultsFile::save(path, title, QStringLiteral("30"));
+    } else {
+        rlimit limit{};
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit before = limit;
+        limit.rlim_cur = 1024;
+        const auto signal = ::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        saved = ResultsFile::save(path, title, QStringLiteral("30"));
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        ::signal(SIGXFSZ, signal);
+    }
+
+    QVERIFY(!saved->ok);
+    QVERIFY(!saved->error.isEmpty());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), old);
+    // Nothing is left beside it.
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("mycomp")),
+             QStringList{QStringLiteral("mycomp.dat")});
 }
 
 // Anything at the path but a regular file is refused at once by Load and by Save: a pipe without
