@@ -14,6 +14,9 @@
 
 #include <memory>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 namespace {
 struct Entry
 {
@@ -58,6 +61,7 @@ private slots:
     void saveThenLoad();
     void saveBeforeAnyRunThenLoad();
     void saveWithoutATitle();
+    void saveThatFailsSaysSoAndKeepsTheFile();
     void emptyPath();
     void titleWithAComma();
     void badFiles_data();
@@ -230,6 +234,38 @@ void TestChart::saveWithoutATitle()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readLine(), QByteArray("Default\r\n"));
+}
+
+// A write that fails (here past a file-size limit, as on a full disk) is reported in the
+// program's message box, and the file saved before is still whole.
+void TestChart::saveThatFailsSaysSoAndKeepsTheFile()
+{
+    runWithOverall(41.2);
+    press("Command4");
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray before = saved.readAll();
+    saved.close();
+
+    runWithOverall(3.5);
+    rlimit limit{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit unlimited = limit;
+    limit.rlim_cur = 4;
+    const auto signal = ::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    MessageBoxAnswerer answer;
+    press("Command4");
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    ::signal(SIGXFSZ, signal);
+
+    QCOMPARE(answer.seen.count, 1);
+    QVERIFY2(answer.seen.text.startsWith(QStringLiteral("The result could not be saved to ") +
+                                         path + QStringLiteral(":\n")),
+             qPrintable(answer.seen.text));
+    QCOMPARE(answer.seen.title, QStringLiteral("CPU - Orvane"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), before);
 }
 
 void TestChart::emptyPath()
