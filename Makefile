@@ -3,19 +3,26 @@
 
 PRESET ?= release
 BUILD_DIR := build/$(PRESET)
-PACKAGES := cmake g++ make binutils qt6-base-dev \
-            fonts-dejavu-core fonts-wine libsqlite3-dev libpq-dev postgresql \
-            xvfb openbox xdotool x11-utils chromium chromium-driver \
-            dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd pkg-config \
-            clang libclang-rt-14-dev clang-format
+# What building and running need; the tests, packages, fuzzing and benchmarks need the rest.
+RUN_PACKAGES := cmake g++ make binutils pkg-config qt6-base-dev libsqlite3-dev libpq-dev \
+                fonts-dejavu-core fonts-wine
+TEST_PACKAGES := postgresql xvfb openbox xdotool x11-utils chromium chromium-driver \
+                 dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd \
+                 clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60
 FUZZERS := submission httprequest resultsfile hostfiles
 
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz format-check screenshots bench package clean
+.PHONY: all deps deps-test install-packages configure build run test test-asan test-fuzz fuzz format-check screenshots bench package clean
 
 all: build
 
 deps:
+	@$(MAKE) --no-print-directory install-packages PACKAGES="$(RUN_PACKAGES)"
+
+deps-test:
+	@$(MAKE) --no-print-directory install-packages PACKAGES="$(RUN_PACKAGES) $(TEST_PACKAGES)"
+
+install-packages:
 	@missing=""; \
 	for p in $(PACKAGES); do \
 		dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
@@ -37,7 +44,7 @@ run: build
 	$(BUILD_DIR)/bin/orvane
 
 # The Debian packages, in build/package/packages: the same tree makes the same bytes.
-package: deps
+package: deps-test
 	cmake --preset package
 	cmake --build --preset package
 	cmake --build --preset package --target debian-packages
@@ -45,26 +52,26 @@ package: deps
 # The whole suite, built as released (with the packages it checks) and again with
 # AddressSanitizer and UBSan; then every fuzz target over its seed corpus, so an input that
 # once crashed stays fixed.
-test: build package
+test: deps-test build package
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET)
 	cmake --preset asan
 	cmake --build --preset asan
 	QT_QPA_PLATFORM=offscreen ctest --preset asan
 	$(MAKE) --no-print-directory test-fuzz
 
-test-asan: deps
+test-asan: deps-test
 	cmake --preset asan
 	cmake --build --preset asan
 	QT_QPA_PLATFORM=offscreen ctest --preset asan
 
-test-fuzz: deps
+test-fuzz: deps-test
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	ctest --preset fuzz
 
 # Each fuzz target searches for FUZZ_SECONDS (default 60); what it finds new is kept in
 # build/fuzz/corpus, a crashing input in build/fuzz/crash-*.
-fuzz: deps
+fuzz: deps-test
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 	@for target in $(FUZZERS); do \
@@ -76,13 +83,13 @@ fuzz: deps
 	done
 
 # Every tracked C and C++ source as the repository's .clang-format writes it.
-format-check: deps
+format-check: deps-test
 	git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
 
-bench: build
+bench: deps-test build
 	cmake --build --preset $(PRESET) --target bench-cli
 	cmake --build --preset $(PRESET) --target bench-startup
 	cmake --build --preset $(PRESET) --target bench-scored

@@ -145,8 +145,8 @@ int main(int argc, char **argv)
     bool ok = logo().save(out.filePath(QStringLiteral("logo.png"))) &&
               burnIn().save(out.filePath(QStringLiteral("burnin.png"))) &&
               about().save(out.filePath(QStringLiteral("about.png"))) &&
-              icon(16).save(out.filePath(QStringLiteral("orvane-16.png"))) &&
-              icon(32).save(out.filePath(QStringLiteral("orvane-32.png"))) &&
               icon(128).save(out.filePath(QStringLiteral("orvane.png")));
+    for (const int size : {16, 32, 48, 64, 256})
+        ok = ok && icon(size).save(out.filePath(QStringLiteral("orvane-%1.png").arg(size)));
     return ok ? 0 : 1;
 }

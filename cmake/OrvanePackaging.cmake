@@ -21,8 +21,8 @@ configure_file(${packaging}/net.orvane.Orvane.metainfo.xml.in
 configure_file(${packaging}/copyright ${generated}/copyright @ONLY)
 configure_file(${packaging}/changelog ${generated}/changelog @ONLY)
 
-# Manual pages, compressed without a time stamp. The program's is written by hand (it takes no
-# options); the others come from the programs' own --help and --version.
+# Manual pages, compressed without a time stamp. The program's is written by hand (it has only
+# --help and --version); the others come from the programs' own --help and --version.
 find_program(GZIP gzip REQUIRED)
 find_program(HELP2MAN help2man)
 option(ORVANE_REQUIRE_MANPAGES "Fail when help2man is missing" OFF)
@@ -92,8 +92,11 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 
 set(CPACK_DEBIAN_ORVANE_PACKAGE_NAME orvane)
 set(CPACK_DEBIAN_ORVANE_PACKAGE_SECTION utils)
-# The program loads the kernels at run time, so the dependency is named here, not found.
-set(CPACK_DEBIAN_ORVANE_PACKAGE_DEPENDS "libkalvex1 (= ${PROJECT_VERSION})")
+# The program loads the kernels at run time, so the dependency is named here, not found; so
+# are the faces its windows are drawn in (Tahoma and MS Sans Serif from fonts-wine, DejaVu Sans
+# where those are not used), which no library dependency brings.
+set(CPACK_DEBIAN_ORVANE_PACKAGE_DEPENDS
+    "libkalvex1 (= ${PROJECT_VERSION}), fonts-wine, fonts-dejavu-core")
 set(CPACK_DEBIAN_ORVANE_DESCRIPTION
     "Desktop CPU benchmark\nOrvane times fixed batches of double-precision arithmetic (additions,\nsubtractions, multiplications, divisions, a primality check, a series for pi,\na long repeated multiplication), shows every time and the totals and gives a\nscore in seconds per cycle. It compares the score with nine reference\nmachines, runs burn-ins and sends scores to a leaderboard server.\n.\nThis package holds the program and orvane-bench, the same benchmark without a\nscreen, which checks every result and can load every processor at once.")
 
@@ -103,6 +106,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The loader's cache is refreshed by a trigger, once for all the libraries installed together.
 configure_file(${packaging}/libkalvex1.triggers ${generated}/libkalvex1/triggers COPYONLY)
 set(CPACK_DEBIAN_LIBKALVEX1_PACKAGE_CONTROL_EXTRA ${generated}/libkalvex1/triggers)
+set(CPACK_POST_BUILD_SCRIPTS ${packaging}/without-ldconfig-scripts.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_LIBKALVEX1_DESCRIPTION
     "Timed arithmetic kernels of the Orvane CPU benchmark\nThe seven kernels every Orvane time comes from: fixed loops of double-precision\narithmetic, each timed by the library itself.")

@@ -23,8 +23,8 @@ void Program::prepare(QApplication &app)
     installAccessibility();
     QLocale::setDefault(QLocale::system());
     QIcon icon;
-    icon.addFile(QStringLiteral(":/assets/orvane-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/assets/orvane-32.png"), QSize(32, 32));
+    for (const int size : {16, 32, 48, 64, 256})
+        icon.addFile(QStringLiteral(":/assets/orvane-%1.png").arg(size), QSize(size, size));
     app.setWindowIcon(icon);
     app.setApplicationName(QStringLiteral("orvane"));
     app.setApplicationDisplayName(QString());

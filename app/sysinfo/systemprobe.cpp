@@ -53,6 +53,22 @@ qint64 SystemProbe::megabytes(std::uint64_t totalBytes)
     return static_cast<qint64>(totalBytes / 1024 / 1024) + 1;
 }
 
+QString SystemProbe::memoryText(std::uint64_t totalBytes)
+{
+    constexpr qint64 Widest = 99999; // five digits fit the field beside the unit
+    const qint64 mb = megabytes(totalBytes);
+    if (mb <= Widest)
+        return QString::number(mb) + QStringLiteral("MB RAM");
+    // Rounded to the nearest whole unit, without adding to a count that may be the largest.
+    const auto rounded = [totalBytes](std::uint64_t unit) {
+        return totalBytes / unit + (totalBytes % unit >= unit / 2 ? 1 : 0);
+    };
+    constexpr std::uint64_t GiB = std::uint64_t(1) << 30;
+    if (const std::uint64_t gb = rounded(GiB); gb <= std::uint64_t(Widest))
+        return QString::number(gb) + QStringLiteral("GB RAM");
+    return QString::number(rounded(GiB << 10)) + QStringLiteral("TB RAM");
+}
+
 ProbeResult SystemProbe::startUp()
 {
     ProbeResult r;
@@ -94,8 +110,7 @@ ProbeResult SystemProbe::startUp()
         registryValue = "ProcessorNameString";
     }
 
-    r[ProbeField::Memory] =
-        QString::number(megabytes(m_os.totalPhysicalMemory())) + QStringLiteral("MB RAM");
+    r[ProbeField::Memory] = memoryText(m_os.totalPhysicalMemory());
 
     if (r.osIndex >= 1 && r.osIndex <= HostRow) {
         r[ProbeField::ProcessorCount] = QString::number(processors);

@@ -50,6 +50,10 @@ public:
 
     // Megabytes as shown: whole MiB, truncated, plus one; in 64 bits, so large memories fit.
     static qint64 megabytes(std::uint64_t totalBytes);
+    // The memory field's text: "NMB RAM" as long as N has at most five digits (below about 97
+    // GiB); above that whole gigabytes, rounded, and above about 97 TiB whole terabytes, so the
+    // text always fits the field.
+    static QString memoryText(std::uint64_t totalBytes);
 
 private:
     OsQueries &m_os;

@@ -39,7 +39,29 @@ metadata)
         [ -s "$page" ] || { fail "no manual page for $name"; continue; }
         zcat "$page" | grep -q "^\.TH \"*${name^^}" || fail "$name.1.gz is not its manual page"
     done
-    zcat "$root/usr/share/man/man1/orvane.1.gz" | grep -q 'takes no options' || fail "orvane.1 does not say it takes no options"
+    zcat "$root/usr/share/man/man1/orvane.1.gz" | grep -qF -- '\-\-version' || fail "orvane.1 does not list --version"
+    # The desktop tells the launcher to wait for the window, and software centres learn that
+    # the program can send what the user types to a server.
+    grep -qx 'StartupNotify=true' "$root"/usr/share/applications/orvane.desktop || fail "no StartupNotify=true"
+    grep -q '<content_attribute id="social-info">' "$root"/usr/share/metainfo/*.metainfo.xml || fail "no OARS social-info"
+    for size in 16 32 48 64 128 256; do
+        [ -s "$root/usr/share/icons/hicolor/${size}x${size}/apps/orvane.png" ] || fail "no ${size} pixel icon"
+    done
+    # The window's faces come with the program.
+    depends=$(dpkg-deb -f "${debs[0]}" Depends)
+    for font in fonts-wine fonts-dejavu-core; do
+        grep -qw -- "$font" <<<"$depends" || fail "orvane does not depend on $font: $depends"
+    done
+    # The loader's cache is refreshed once: by the library's trigger, not by scripts as well.
+    control=$(mktemp -d)
+    dpkg-deb -e "${debs[1]}" "$control"
+    grep -qx 'activate-noawait ldconfig' "$control/triggers" || fail "libkalvex1 has no ldconfig trigger"
+    for script in preinst postinst prerm postrm; do
+        if [ -f "$control/$script" ] && grep -q ldconfig "$control/$script"; then
+            fail "the $script of libkalvex1 calls ldconfig besides the trigger"
+        fi
+    done
+    rm -rf "$control"
     # Other programs find the kernels with pkg-config.
     export PKG_CONFIG_PATH=$(dirname "$(find "$root" -name kalvex.pc | head -1)")
     [ "$(pkg-config --modversion kalvex)" = "$(dpkg-deb -f "${debs[0]}" Version)" ] || fail "pkg-config kalvex: wrong version"

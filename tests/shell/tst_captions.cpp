@@ -9,6 +9,7 @@
 #include "shell/program.h"
 #include "submit/submitwindow.h"
 #include "sysinfo/linuxhost.h"
+#include "sysinfo/systemprobe.h"
 #include "widgets/captionfit.h"
 
 #include <QFontDatabase>
@@ -84,6 +85,8 @@ private slots:
     void labelsGrowAwayFromTheirAlignment();
     void piCaptionWrapsOverTwoLines();
     void resultFieldsShowTheWholeValue();
+    void memoryFitsItsField_data();
+    void memoryFitsItsField();
     void textIsDrawnInAScalableFaceAboveOneToOne();
     void everyFieldHasABorder();
 
@@ -245,6 +248,33 @@ void TestCaptions::resultFieldsShowTheWholeValue()
     if (layout->lineCount() != 1 || needed > power->viewport()->width())
         cut << QStringLiteral("Text2");
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral(", "))));
+}
+
+void TestCaptions::memoryFitsItsField_data()
+{
+    QTest::addColumn<quint64>("bytes");
+    constexpr quint64 MiB = quint64(1) << 20;
+    constexpr quint64 GiB = MiB << 10;
+    QTest::newRow("24 GiB") << 24 * GiB;
+    QTest::newRow("widest megabytes") << 88888 * MiB;
+    QTest::newRow("128 GiB") << 128 * GiB;
+    QTest::newRow("widest gigabytes below 16 TiB") << 8888 * GiB;
+    QTest::newRow("16 TiB") << 16384 * GiB;
+}
+
+// Whatever memory the host has, up to 16 TiB, its text fits the field whole.
+void TestCaptions::memoryFitsItsField()
+{
+    QFETCH(quint64, bytes);
+    auto *field = control<QLineEdit>(windows->mainWindow(), "Text4");
+    field->setText(SystemProbe::memoryText(bytes));
+    // A line edit keeps two pixels either side of its text.
+    const int needed = field->fontMetrics().horizontalAdvance(field->text()) + 4;
+    QVERIFY2(needed <= field->contentsRect().width(),
+             qPrintable(QStringLiteral("%1 needs %2, has %3")
+                            .arg(field->text())
+                            .arg(needed)
+                            .arg(field->contentsRect().width())));
 }
 
 // A bitmap face drawn at twice its size would be tiny glyphs at double spacing.

@@ -152,6 +152,16 @@ void TestSystemProbe::memory_data()
     QTest::newRow("2 GiB") << quint64(2147483648) << QStringLiteral("2049MB RAM");
     QTest::newRow("24 GiB") << quint64(24) * 1024 * 1024 * 1024 << QStringLiteral("24577MB RAM");
     QTest::newRow("nothing known") << quint64(0) << QStringLiteral("1MB RAM");
+    constexpr quint64 GiB = quint64(1) << 30;
+    QTest::newRow("last five-digit megabytes")
+        << quint64(99998) * 1024 * 1024 << QStringLiteral("99999MB RAM");
+    QTest::newRow("first six-digit megabytes: gigabytes")
+        << quint64(99999) * 1024 * 1024 << QStringLiteral("98GB RAM");
+    QTest::newRow("128 GiB") << 128 * GiB << QStringLiteral("128GB RAM");
+    QTest::newRow("1.5 TiB") << 1536 * GiB << QStringLiteral("1536GB RAM");
+    QTest::newRow("16 TiB") << 16384 * GiB << QStringLiteral("16384GB RAM");
+    QTest::newRow("128 TiB: terabytes") << 131072 * GiB << QStringLiteral("128TB RAM");
+    QTest::newRow("largest") << ~quint64(0) << QStringLiteral("16777216TB RAM");
 }
 
 void TestSystemProbe::memory()

@@ -1,0 +1,30 @@
+# Run by CPack after it has made the packages: takes the maintainer scripts that call ldconfig
+# out of the library package again. CPack writes them for any library under /usr/lib, but the
+# package's ldconfig trigger already refreshes the loader's cache, once for all the libraries
+# installed together, so the scripts would only run it a second time.
+foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+    get_filename_component(name "${deb}" NAME)
+    if(NOT name MATCHES "^libkalvex1_")
+        continue()
+    endif()
+    set(tree "${CPACK_TOPLEVEL_DIRECTORY}/without-ldconfig-scripts")
+    file(REMOVE_RECURSE "${tree}")
+    execute_process(COMMAND dpkg-deb --raw-extract "${deb}" "${tree}" RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "dpkg-deb could not unpack ${deb}")
+    endif()
+    foreach(script postinst postrm)
+        file(STRINGS "${tree}/DEBIAN/${script}" lines)
+        list(FILTER lines EXCLUDE REGEX "^(#!/bin/sh|set -e|if \\[ \"\\$1\" = \"[a-z]+\" \\]; then|[ \t]*ldconfig|fi|)$")
+        if(lines)
+            message(FATAL_ERROR "${script} of ${name} does more than call ldconfig: ${lines}")
+        endif()
+        file(REMOVE "${tree}/DEBIAN/${script}")
+    endforeach()
+    execute_process(COMMAND dpkg-deb --root-owner-group -Zxz --build "${tree}" "${deb}"
+                    RESULT_VARIABLE failed OUTPUT_QUIET)
+    if(failed)
+        message(FATAL_ERROR "dpkg-deb could not pack ${deb}")
+    endif()
+    file(REMOVE_RECURSE "${tree}")
+endforeach()
