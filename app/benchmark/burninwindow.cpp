@@ -3,11 +3,15 @@
 #include "core/numbertext.h"
 #include "ui_burninwindow.h"
 #include "widgets/captionfit.h"
+#include "widgets/desktopname.h"
+#include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
+#include "widgets/windowborder.h"
 
 #include <QCloseEvent>
 #include <QPointer>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextCursor>
 
 namespace {
@@ -18,8 +22,7 @@ QString shownLog(QString text)
 } // namespace
 
 BurnInWindow::BurnInWindow(std::function<void()> pressBenchmark, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint),
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
       ui(std::make_unique<Ui::BurnInWindow>()), m_pressBenchmark(std::move(pressBenchmark))
 {
     ui->setupUi(this);
@@ -28,6 +31,14 @@ BurnInWindow::BurnInWindow(std::function<void()> pressBenchmark, QWidget *parent
     ui->background->lower();
     connect(ui->Command1, &QPushButton::clicked, this, &BurnInWindow::go);
     connect(ui->Command2, &QPushButton::clicked, this, &QWidget::hide);
+    // The keyboard does what the buttons do: Return in the count is Go!, Escape is Close, and
+    // Return presses the focused button.
+    connect(ui->Text1, &QLineEdit::returnPressed, ui->Command1, &QPushButton::click);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, ui->Command2, &QPushButton::click);
+    pressButtonsWithReturn(this);
+    // No caption is drawn and the window manager draws no title bar; the desktop still names it.
+    new DesktopName(this, QStringLiteral("CPU Orvane \u2013 Burn-In"));
     ui->Text1->setFocus();
     // Load step: a new window starts its log with this line, without a line break.
     setLogText(QStringLiteral("Burn-In Ready..."));
@@ -72,6 +83,17 @@ void BurnInWindow::go()
         activateWindow();
         setFocus();
     }
+}
+
+void BurnInWindow::paintEvent(QPaintEvent *)
+{
+    paintWindowBorder(this);
+}
+
+void BurnInWindow::focusCount()
+{
+    ui->Text1->setFocus();
+    ui->Text1->selectAll();
 }
 
 void BurnInWindow::closeEvent(QCloseEvent *event)

@@ -29,9 +29,12 @@ public:
     void setLogText(const QString &text);
 
     void go();
+    // Puts the keyboard focus in the count, its text selected, for a new value to be typed.
+    void focusCount();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     std::unique_ptr<Ui::BurnInWindow> ui;

@@ -9,7 +9,8 @@
 AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
     : m_main(std::make_unique<MainWindow>()), m_frame(*m_main), m_host(*m_main, probe),
       m_runView(
-          *m_main, m_frame, m_host, [this] { return burnIn(); }, [this] { return submit(); }),
+          *m_main, m_frame, m_host, [this] { return burnIn(); }, [this] { showBurnIn(); },
+          [this] { return submit(); }),
       m_run(m_runView, kernels), m_chart([this](int entry, bool visible) {
           m_main->setReferenceEntryVisible(entry, visible);
       }),

@@ -6,6 +6,8 @@
 #include "shell/glyphbutton.h"
 #include "ui_mainwindow.h"
 #include "widgets/captionfit.h"
+#include "widgets/desktopname.h"
+#include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
 #include "widgets/windowborder.h"
 #include "widgets/windowdrag.h"
@@ -95,6 +97,24 @@ MainWindow::MainWindow(QWidget *parent)
     }
     setBelowCollapsedEdgeShown(false);
 
+    new DesktopName(this, taskbarName());
+    // Everything a mouse reaches, the keyboard reaches: the fields are read-only but take the
+    // focus with Tab, so their values can be read, selected and copied; Return and Space press
+    // the focused button.
+    QList<QWidget *> fields{ui->Text3, ui->Text5, ui->Text4, ui->txt2k, ui->txtproc2};
+    for (QWidget *field : m_fields)
+        fields << field;
+    makeFieldsReachable(fields);
+    const QList<QWidget *> chain{
+        ui->Text3,     ui->Text5,    ui->Text4,    ui->txt2k,       ui->txtproc2,
+        ui->Command1,  ui->Command7, ui->cmdAbout, ui->txt1,        ui->txt2,
+        ui->txt3,      ui->txt4,     ui->txtTotal, ui->txt6,        ui->txt5,
+        ui->Text1,     ui->txt7,     ui->Text2,    ui->txt8,        ui->txtcomptotal,
+        ui->txtTotal2, ui->Command2, ui->Command6, ui->lblMinimize, ui->lbX};
+    setTabChain(chain);
+    pressButtonsWithReturn(this);
+    ui->Command1->setFocus();
+
     // Nothing to submit and no own bar before the first complete run.
     ui->Command6->setEnabled(false);
     ui->Shape1->setVisible(false);
@@ -138,27 +158,6 @@ void MainWindow::minimise()
 {
     setWindowState(windowState() | Qt::WindowMinimized);
     setWindowTitle(taskbarName());
-}
-
-void MainWindow::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    nameTaskbarEntry();
-}
-
-void MainWindow::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowTitleChange)
-        nameTaskbarEntry();
-}
-
-void MainWindow::nameTaskbarEntry()
-{
-    // The caption stays empty (the window has no title bar to show it), but an empty platform
-    // title would make Qt name the taskbar entry after the program's file.
-    if (QWindow *window = windowHandle())
-        window->setTitle(windowTitle().isEmpty() ? taskbarName() : windowTitle());
 }
 
 void MainWindow::paintEvent(QPaintEvent *)

@@ -88,12 +88,9 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
 private:
     void mapControls();
-    void nameTaskbarEntry();
     void setBelowCollapsedEdgeShown(bool shown);
 
     std::unique_ptr<Ui::MainWindow> ui;

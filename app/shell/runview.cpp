@@ -11,9 +11,10 @@
 #include <QCoreApplication>
 
 RunView::RunView(MainWindow &main, FrameKeeper &frame, HostFields &host,
-                 std::function<BurnInWindow *()> burnIn, std::function<SubmitWindow *()> submit)
+                 std::function<BurnInWindow *()> burnIn, std::function<void()> showBurnIn,
+                 std::function<SubmitWindow *()> submit)
     : m_main(main), m_frame(frame), m_host(host), m_burnIn(std::move(burnIn)),
-      m_submit(std::move(submit))
+      m_showBurnIn(std::move(showBurnIn)), m_submit(std::move(submit))
 {}
 
 QString RunView::benchmarkCaption() const
@@ -113,7 +114,14 @@ QString RunView::currentTimeText() const
 
 void RunView::showInvalidCount()
 {
-    showMessage(&m_main, QStringLiteral("Invalid value"));
+    // The count lives in the burn-in window, which may be hidden or never shown: show it, say
+    // which value is wrong, and leave the focus in the count for a new one.
+    m_showBurnIn();
+    BurnInWindow *burnIn = m_burnIn();
+    showMessage(burnIn, QStringLiteral("Invalid value for the burn-in cycle count: a run needs a "
+                                       "number of cycles of at least 1."));
+    if (!m_main.isClosed())
+        burnIn->focusCount();
 }
 
 void RunView::showLibraryFailure(const QString &message)

@@ -19,8 +19,10 @@ class SubmitWindow;
 class RunView final : public BenchmarkView
 {
 public:
+    // showBurnIn shows the burn-in window, as its button on the main window does.
     RunView(MainWindow &main, FrameKeeper &frame, HostFields &host,
-            std::function<BurnInWindow *()> burnIn, std::function<SubmitWindow *()> submit);
+            std::function<BurnInWindow *()> burnIn, std::function<void()> showBurnIn,
+            std::function<SubmitWindow *()> submit);
 
     // What the run log takes as the time of day; the real clock unless set.
     void setClock(std::function<QTime()> clock) { m_clock = std::move(clock); }
@@ -52,6 +54,7 @@ private:
     FrameKeeper &m_frame;
     HostFields &m_host;
     std::function<BurnInWindow *()> m_burnIn;
+    std::function<void()> m_showBurnIn;
     std::function<SubmitWindow *()> m_submit;
     std::function<QTime()> m_clock = [] {
         return QTime::currentTime();

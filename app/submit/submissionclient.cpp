@@ -19,6 +19,37 @@ QString withoutBlanks(QString text)
 
 } // namespace
 
+ServerAddress parseServerAddress(const QString &text, const QString &defaultPort)
+{
+    const auto portOf = [](const QString &digits) {
+        bool ok = false;
+        const int port = digits.toInt(&ok);
+        const bool plain =
+            !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            });
+        return ok && plain && port >= 1 && port <= 65535 ? port : 0;
+    };
+    const QString address = trimBlanks(text);
+    const int defaultNumber = portOf(withoutBlanks(defaultPort));
+    if (address.startsWith(QLatin1Char('['))) {
+        const qsizetype close = address.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return {address, defaultNumber};
+        const QString host = address.mid(1, close - 1);
+        const QString rest = address.mid(close + 1);
+        if (rest.isEmpty())
+            return {host, defaultNumber};
+        return {host, rest.startsWith(QLatin1Char(':')) ? portOf(rest.mid(1)) : 0};
+    }
+    // One colon separates a port; more are an IPv6 address of their own.
+    if (address.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = address.indexOf(QLatin1Char(':'));
+        return {address.left(colon), portOf(address.mid(colon + 1))};
+    }
+    return {address, defaultNumber};
+}
+
 bool isReservedNickname(const QString &nickname)
 {
     const QString upper = nickname.toUpper();
@@ -75,10 +106,9 @@ void SubmissionClient::processResults()
 
     hangUp();
     m_idleTimer.start();
-    m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
-    bool portOk = false;
-    const int port = withoutBlanks(m_view.serverPort()).toInt(&portOk);
-    m_socket.setRemotePort(portOk ? port : 0);
+    const ServerAddress server = parseServerAddress(m_view.serverAddress(), m_view.serverPort());
+    m_socket.setRemoteHost(server.host);
+    m_socket.setRemotePort(server.port);
     m_socket.setLocalPort(0);
     m_reconnected = false;
     m_view.letEventsRun();
@@ -183,7 +213,7 @@ void SubmissionClient::socketError()
     }
     m_reconnected = true;
     m_socket.close();
-    m_socket.setRemoteHost(trimBlanks(m_view.serverAddress()));
+    m_socket.setRemoteHost(parseServerAddress(m_view.serverAddress(), {}).host);
     m_socket.setRemotePort(m_reconnectPort);
     m_view.letEventsRun();
     // From the event loop: this runs inside the socket's error signal, and the socket finishes

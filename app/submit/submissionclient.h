@@ -36,6 +36,17 @@ public:
 // Whether the nickname is one of those no one may submit with, in any case of letters.
 bool isReservedNickname(const QString &nickname);
 
+// Where the server field points: a host name or address, optionally with a port
+// ("scores.lan:1400", "[::1]:1400"; a bare IPv6 address takes no port). Blanks around it are
+// dropped. Without a port, the given default port holds; a port that is no number from 1 to
+// 65535 gives 0, to which no connection can be made.
+struct ServerAddress
+{
+    QString host;
+    int port = 0;
+};
+ServerAddress parseServerAddress(const QString &text, const QString &defaultPort);
+
 class SubmissionClient : public QObject
 {
     Q_OBJECT

@@ -2,6 +2,8 @@
 
 #include "ui_submitwindow.h"
 #include "widgets/captionfit.h"
+#include "widgets/desktopname.h"
+#include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
 #include "widgets/windowborder.h"
 #include "widgets/windowdrag.h"
@@ -9,10 +11,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QScreen>
+#include <QShortcut>
 
 SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, int tickInterval,
                            int connectWait, int reconnectPort)
-    : QWidget(owner, Qt::Window | Qt::FramelessWindowHint), m_mainScore(std::move(mainScore)),
+    // A dialog of its owner for the window manager too (transient for it): it stays above the
+    // window it blocks and adds no taskbar entry of its own.
+    : QWidget(owner, Qt::Dialog | Qt::FramelessWindowHint), m_mainScore(std::move(mainScore)),
       m_client(*this, tickInterval, connectWait, reconnectPort)
 {
     setObjectName(QStringLiteral("submit"));
@@ -20,6 +25,13 @@ SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, i
     setWindowModality(Qt::WindowModal);
     setFixedSize(463, 183);
     setAttribute(Qt::WA_QuitOnClose, false);
+    new DesktopName(this, QStringLiteral("CPU Orvane \u2013 Submit Results"));
+    // Escape does what Close does.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (m_controls)
+            ui->Command1->click();
+    });
     ensureLoaded();
 }
 
@@ -47,6 +59,12 @@ void SubmitWindow::ensureLoaded()
     connect(ui->cmdProcessScore, &QPushButton::clicked, &m_client,
             &SubmissionClient::processResults);
     connect(ui->Command1, &QPushButton::clicked, &m_client, &SubmissionClient::close);
+    // Return in the server or nickname field submits, as Process Results does; on a focused
+    // button it presses that button.
+    for (QLineEdit *field : {ui->txtIP, ui->Text7})
+        connect(field, &QLineEdit::returnPressed, ui->cmdProcessScore, &QPushButton::click);
+    pressButtonsWithReturn(m_controls);
+    makeFieldsReachable({ui->Text3});
     ui->cmdProcessScore->setFocus();
     // Load step: the score the main window shows now.
     if (m_mainScore)

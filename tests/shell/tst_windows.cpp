@@ -128,10 +128,17 @@ void TestWindows::goRefusesAnInvalidCount()
     QVERIFY(kernels->calls.isEmpty());
     QCOMPARE(form2->logText(), QStringLiteral("Burn-In Ready..."));
 
-    // Benchmark on the main window now finds the same bad count and refuses it too.
+    // Benchmark on the main window now finds the same bad count and refuses it too, saying
+    // which value it is and where, with the burn-in window shown and the count focused.
+    form2->hide();
     in<QPushButton>(windows->mainWindow(), "Command1")->click();
     QCOMPARE(answer.seen.count, 2);
-    QCOMPARE(answer.seen.text, QStringLiteral("Invalid value"));
+    QCOMPARE(answer.seen.text,
+             QStringLiteral("Invalid value for the burn-in cycle count: a run needs a number of "
+                            "cycles of at least 1."));
+    QCOMPARE(answer.seen.title, QStringLiteral("CPU - Orvane"));
+    QVERIFY(form2->isVisible());
+    QCOMPARE(form2->focusWidget(), field);
     QVERIFY(kernels->calls.isEmpty());
     QVERIFY(!windows->frameKeeper().isExpanded());
 }

@@ -24,7 +24,9 @@ public:
         GreetAfter100ms // answers a connection on which nothing is sent
     };
 
-    explicit TestServer(Mode mode = Mode::Reply) : m_mode(mode)
+    explicit TestServer(Mode mode = Mode::Reply,
+                        const QHostAddress &address = QHostAddress::LocalHost)
+        : m_mode(mode)
     {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *peer = nextPendingConnection()) {
@@ -57,7 +59,7 @@ public:
                 connect(peer, &QTcpSocket::disconnected, peer, &QObject::deleteLater);
             }
         });
-        listen(QHostAddress::LocalHost, 0);
+        listen(address, 0);
     }
 
     int connections = 0;

@@ -70,6 +70,10 @@ private slots:
     void exactBytesOnTheWire();
     void address_data();
     void address();
+    void serverFieldSyntax_data();
+    void serverFieldSyntax();
+    void addressWithAPort_data();
+    void addressWithAPort();
     void replyInTwoChunksLeavesTheSecond();
     void unreachableServer_data();
     void unreachableServer();
@@ -152,6 +156,68 @@ void TestSubmissionClient::address()
     view->address = address;
     submitTo(server.serverPort());
     QTRY_COMPARE(server.received.value(0), Sent);
+}
+
+void TestSubmissionClient::serverFieldSyntax_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+    QTest::newRow("address alone")
+        << QStringLiteral("10.0.0.7") << QStringLiteral("10.0.0.7") << 1337;
+    QTest::newRow("name and port")
+        << QStringLiteral(" scores.lan:1400 ") << QStringLiteral("scores.lan") << 1400;
+    QTest::newRow("IPv6 in brackets with a port")
+        << QStringLiteral("[::1]:1400") << QStringLiteral("::1") << 1400;
+    QTest::newRow("IPv6 in brackets alone")
+        << QStringLiteral("[fe80::1]") << QStringLiteral("fe80::1") << 1337;
+    QTest::newRow("bare IPv6 takes no port")
+        << QStringLiteral("2001:db8::5") << QStringLiteral("2001:db8::5") << 1337;
+    QTest::newRow("port zero") << QStringLiteral("host:0") << QStringLiteral("host") << 0;
+    QTest::newRow("port too large") << QStringLiteral("host:65536") << QStringLiteral("host") << 0;
+    QTest::newRow("port not a number")
+        << QStringLiteral("host:http") << QStringLiteral("host") << 0;
+    QTest::newRow("signed port") << QStringLiteral("host:+80") << QStringLiteral("host") << 0;
+    QTest::newRow("empty port") << QStringLiteral("host:") << QStringLiteral("host") << 0;
+    QTest::newRow("junk after the bracket")
+        << QStringLiteral("[::1]x") << QStringLiteral("::1") << 0;
+}
+
+void TestSubmissionClient::serverFieldSyntax()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+    const ServerAddress address = parseServerAddress(text, QStringLiteral("1337"));
+    QCOMPARE(address.host, host);
+    QCOMPARE(address.port, port);
+}
+
+void TestSubmissionClient::addressWithAPort_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("listenOn");
+    QTest::newRow("IPv4") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
+    QTest::newRow("a name") << QStringLiteral("localhost") << QStringLiteral("127.0.0.1");
+    QTest::newRow("IPv6") << QStringLiteral("[::1]") << QStringLiteral("::1");
+}
+
+// A server on another port than the default is reached by naming the port in the server field;
+// the hidden port field's value gives way.
+void TestSubmissionClient::addressWithAPort()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, listenOn);
+    TestServer server(TestServer::Mode::Reply, QHostAddress(listenOn));
+    if (!server.isListening())
+        QSKIP("this host has no such loopback address");
+    view->address = host + QLatin1Char(':') + QString::number(server.serverPort());
+    view->port = QString::number(closedPort());
+    view->nicknameText = QStringLiteral("anonymous");
+    client->processResults();
+    QTRY_COMPARE(server.received.value(0), Sent);
+    QTRY_COMPARE(view->reply, QStringLiteral("Thanks!"));
+    QVERIFY(view->messages.isEmpty());
 }
 
 // The second part is sent only once the first is shown, whatever the machine's speed.
