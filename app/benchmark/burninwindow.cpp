@@ -9,9 +9,9 @@
 #include "widgets/windowborder.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QTextCursor>
 
 namespace {
@@ -34,8 +34,6 @@ BurnInWindow::BurnInWindow(std::function<void()> pressBenchmark, QWidget *parent
     // The keyboard does what the buttons do: Return in the count is Go!, Escape is Close, and
     // Return presses the focused button.
     connect(ui->Text1, &QLineEdit::returnPressed, ui->Command1, &QPushButton::click);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, ui->Command2, &QPushButton::click);
     pressButtonsWithReturn(this);
     // No caption is drawn and the window manager draws no title bar; the desktop still names it.
     new DesktopName(this, QStringLiteral("CPU Orvane \u2013 Burn-In"));
@@ -88,6 +86,16 @@ void BurnInWindow::go()
 void BurnInWindow::paintEvent(QPaintEvent *)
 {
     paintWindowBorder(this);
+}
+
+void BurnInWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Escape, as in a dialog, is Close; what no control took comes here.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        ui->Command2->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void BurnInWindow::focusCount()

@@ -10,8 +10,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QScreen>
-#include <QShortcut>
 
 SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, int tickInterval,
                            int connectWait, int reconnectPort)
@@ -26,12 +26,6 @@ SubmitWindow::SubmitWindow(QWidget *owner, std::function<QString()> mainScore, i
     setFixedSize(463, 183);
     setAttribute(Qt::WA_QuitOnClose, false);
     new DesktopName(this, QStringLiteral("CPU Orvane \u2013 Submit Results"));
-    // Escape does what Close does.
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, [this] {
-        if (m_controls)
-            ui->Command1->click();
-    });
     ensureLoaded();
 }
 
@@ -163,6 +157,17 @@ void SubmitWindow::hideWindow()
 void SubmitWindow::paintEvent(QPaintEvent *)
 {
     paintWindowBorder(this);
+}
+
+void SubmitWindow::keyPressEvent(QKeyEvent *event)
+{
+    // Escape, as in a dialog, does what Close does; what no control took comes here.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (m_controls)
+            ui->Command1->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SubmitWindow::closeEvent(QCloseEvent *event)
