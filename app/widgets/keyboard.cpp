@@ -13,8 +13,7 @@ void makeFieldsReachable(const QList<QWidget *> &fields)
             line->setReadOnly(true);
         } else if (auto *text = qobject_cast<QPlainTextEdit *>(field)) {
             text->setReadOnly(true);
-            text->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                          Qt::TextSelectableByKeyboard);
+            text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         }
     }
 }
