@@ -2,15 +2,18 @@
 // run-on-desktop.sh. What the window manager and the user do from outside (the taskbar's
 // restore, clicks, a resize) goes through the X server with xdotool; what the desktop then
 // shows is read back with xprop and xwininfo, not from Qt.
+#include "benchmark/burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
 #include "shell/appwindows.h"
 #include "shell/mainwindow.h"
 #include "shell/program.h"
+#include "submit/submitwindow.h"
 #include "sysinfo/linuxhost.h"
 
 #include <QLabel>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QScreen>
 
@@ -22,6 +25,10 @@ namespace {
 QString x11(const QString &program, const QStringList &arguments)
 {
     QProcess process;
+    // Names outside ASCII are printed as they are, not as octal escapes.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     if (!process.waitForFinished(10000) || process.exitCode() != 0) {
         process.kill();
@@ -72,6 +79,29 @@ QString taskbarName(const QWidget *window)
     return QRegularExpression(QStringLiteral("= \"(.*)\"")).match(name).captured(1);
 }
 
+// A window property as xprop prints it after the "=" (or ":"), empty when it is not set.
+QString xProperty(const QWidget *window, const char *name)
+{
+    const QString line = x11(QStringLiteral("xprop"),
+                             {QStringLiteral("-id"), id(window), QString::fromLatin1(name)});
+    const QRegularExpression value(QStringLiteral("^[^=:]*[=:]\\s*(.*)$"));
+    const auto match = value.match(line.trimmed());
+    return line.contains(QStringLiteral("not found")) ? QString() : match.captured(1);
+}
+
+// The windows the window manager keeps, lowest first.
+QStringList stacking()
+{
+    const QString line =
+        x11(QStringLiteral("xprop"),
+            {QStringLiteral("-root"), QStringLiteral("_NET_CLIENT_LIST_STACKING")});
+    QStringList ids;
+    const QRegularExpression hex(QStringLiteral("0x[0-9a-f]+"));
+    for (auto it = hex.globalMatch(line); it.hasNext();)
+        ids << QString::number(it.next().captured(0).toULongLong(nullptr, 16));
+    return ids;
+}
+
 // A click of the real pointer, through the X server, at the centre of a control.
 void clickWithPointer(QWidget *control, int button)
 {
@@ -115,6 +145,9 @@ private slots:
     void glyphsAnswerThePrimaryButtonOnly_data();
     void glyphsAnswerThePrimaryButtonOnly();
     void frameKeeperUndoesAResizeFromOutside();
+    void windowManagerNamesTheWindows();
+    void burnInWindowHasNoTitleBar();
+    void submissionWindowStaysAboveItsOwner();
 
 private:
     MainWindow *main() const { return windows->mainWindow(); }
@@ -268,6 +301,62 @@ void TestDesktop::frameKeeperUndoesAResizeFromOutside()
         QTRY_COMPARE_WITH_TIMEOUT(shown(main()).geometry.size(), size, 5000);
         QCOMPARE(main()->size(), size);
     }
+}
+
+// Each window's name on the desktop says what it is, though no caption is drawn.
+void TestDesktop::windowManagerNamesTheWindows()
+{
+    windows->showBurnIn();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(windows->burnIn()).viewable, 5000);
+    QCOMPARE(taskbarName(windows->burnIn()), QStringLiteral("CPU Orvane \u2013 Burn-In"));
+    QVERIFY(windows->burnIn()->windowTitle().isEmpty());
+    windows->showSubmit();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(windows->submit()).viewable, 5000);
+    QCOMPARE(taskbarName(windows->submit()), QStringLiteral("CPU Orvane \u2013 Submit Results"));
+    QCOMPARE(xProperty(windows->submit(), "WM_NAME"),
+             QStringLiteral("\"CPU Orvane \u2013 Submit Results\""));
+}
+
+// The burn-in window draws its own look: the window manager adds no title bar, as for the main
+// window.
+void TestDesktop::burnInWindowHasNoTitleBar()
+{
+    windows->showBurnIn();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(windows->burnIn()).viewable, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!xProperty(windows->burnIn(), "_NET_FRAME_EXTENTS").isEmpty(), 5000);
+    const QString extents = xProperty(windows->burnIn(), "_NET_FRAME_EXTENTS");
+    QCOMPARE(extents, xProperty(main(), "_NET_FRAME_EXTENTS"));
+    const QStringList sides = extents.split(QStringLiteral(", "));
+    QCOMPARE(sides.size(), 4);
+    QVERIFY2(sides[2].toInt() <= 1, qPrintable(extents)); // top: a border at most
+}
+
+// The submission window is owned by the main window at the window manager too: a click on the
+// main window, which the dialog blocks, leaves the dialog on top, and it adds no taskbar entry.
+void TestDesktop::submissionWindowStaysAboveItsOwner()
+{
+    windows->showSubmit();
+    QWidget *submit = windows->submit();
+    QTRY_VERIFY_WITH_TIMEOUT(shown(submit).viewable, 5000);
+    QCOMPARE(xProperty(submit, "WM_TRANSIENT_FOR"),
+             QStringLiteral("window id # 0x%1").arg(main()->winId(), 0, 16));
+    QVERIFY(xProperty(submit, "_NET_WM_WINDOW_TYPE")
+                .contains(QStringLiteral("_NET_WM_WINDOW_TYPE_DIALOG")));
+
+    for (int click = 0; click < 2; ++click) {
+        clickWithPointer(child<QLabel>("lblWelcome"), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(stacking().contains(id(submit)), 5000);
+        const QStringList order = stacking();
+        QVERIFY2(order.indexOf(id(submit)) > order.indexOf(id(main())),
+                 qPrintable(order.join(u' ')));
+        QVERIFY(submit->isVisible());
+    }
+    // Escape still reaches it: the window closes with the thank-you.
+    MessageBoxAnswerer answer;
+    x11(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"),
+                                    id(submit), QStringLiteral("key"), QStringLiteral("Escape")});
+    QTRY_COMPARE_WITH_TIMEOUT(answer.seen.count, 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!submit->isVisible(), 5000);
 }
 
 QTEST_MAIN(TestDesktop)
