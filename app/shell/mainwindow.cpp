@@ -118,6 +118,11 @@ MainWindow::MainWindow(QWidget *parent)
     // Nothing to submit and no own bar before the first complete run.
     ui->Command6->setEnabled(false);
     ui->Shape1->setVisible(false);
+
+    // The loaded result's labels are not there, for assistive technology either, until they say
+    // something.
+    ui->lblcustom->setVisible(false);
+    ui->lblload->setVisible(false);
 }
 
 MainWindow::~MainWindow() = default;
@@ -206,7 +211,11 @@ void MainWindow::setSubmitEnabled(bool enabled)
 
 void MainWindow::setStatus(const QString &caption)
 {
+    // One change of name for assistive technology: the label's own, or the end of an
+    // announcement that named the status line otherwise.
     ui->lblstatus->setText(caption);
+    if (!ui->lblstatus->accessibleName().isEmpty())
+        ui->lblstatus->setAccessibleName(QString());
 }
 
 QString MainWindow::text(Field field) const
@@ -263,6 +272,13 @@ void MainWindow::showOwnResult()
 {
     ui->Shape1->setVisible(true);
     ui->lblNA->setVisible(false);
+    // A screen reader hears the score with the status: the status line is named so until its
+    // next change.
+    QString status = ui->lblstatus->text();
+    if (status.startsWith(u'\u00BB'))
+        status = status.mid(1).trimmed();
+    ui->lblstatus->setAccessibleName(status + QStringLiteral(" Total Time: ") +
+                                     ui->txtTotal2->text() + QStringLiteral(" seconds."));
 }
 
 QString MainWindow::resultsPath() const
@@ -284,8 +300,10 @@ void MainWindow::showLoadedResult(const LoadedResult &result)
 {
     ui->Shape2->resize(qMax(1, twipsToPixels(result.barTwips)), ui->Shape2->height());
     ui->lblcustom->setText(result.title);
+    ui->lblcustom->setVisible(!result.title.isEmpty());
     ui->Shape2->setVisible(true);
     ui->lblload->setText(result.figure);
+    ui->lblload->setVisible(!result.figure.isEmpty());
     ui->lblload->move(twipsToPixels(result.figureLeftTwips), ui->lblload->y());
 }
 

@@ -3,6 +3,8 @@
 #include "benchmark/burninwindow.h"
 #include "fakes.h"
 #include "helpers.h"
+#include "shell/aboutwindow.h"
+#include "shell/accessibletext.h"
 #include "shell/appwindows.h"
 #include "shell/mainwindow.h"
 #include "shell/program.h"
@@ -11,10 +13,14 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
 
 #include <memory>
 
@@ -57,10 +63,29 @@ private slots:
     void ownBarAnnouncesTheScore();
     void belowTheCollapsedEdgeIsNotShowing();
     void windowsHaveNames();
+    void windowsAreWindowsAndDialogs();
+    void ownBarIsAPlainItem();
+    void emptyLabelsAreNotShowing();
+    void glyphDescriptionIsNotTheirName();
+    void statusLineAnnouncesTheRun();
+    void readOnlyFieldsRefuseEdits_data();
+    void readOnlyFieldsRefuseEdits();
+    void editableFieldTakesEditsLikeTyping();
+    void blockedWindowsDoNothing_data();
+    void blockedWindowsDoNothing();
+    void buttonsPressedByTheAction();
 
 private:
     MainWindow *main() const { return windows->mainWindow(); }
     template<typename T> T *child(const char *name) { return control<T>(main(), name); }
+    QWidget *topLevel(const QString &name)
+    {
+        if (name == QLatin1String("burn-in"))
+            return windows->burnIn();
+        if (name == QLatin1String("submit"))
+            return windows->submit();
+        return main();
+    }
 
     LinuxHost host;
     std::unique_ptr<FakeKernels> kernels;
@@ -89,41 +114,66 @@ void TestAccessibility::cleanup()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// Each field is named by the label beside it (the name starts with the label's text, and the
+// label names the field as its buddy); fields without a label say what they hold.
 void TestAccessibility::fieldsSayWhatTheyHold_data()
 {
+    QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("name");
-    const char *const rows[][2] = {
-        {"Text3", "Processor name"},
-        {"Text5", "Operating system"},
-        {"Text4", "Physical memory"},
-        {"txt2k", "Processor clock speed"},
-        {"txtproc2", "Number of processors"},
-        {"txt1", "Addition time in seconds"},
-        {"txt2", "Subtraction time in seconds"},
-        {"txt3", "Multiplication time in seconds"},
-        {"txt4", "Division time in seconds"},
-        {"txtTotal", "Simple math total in seconds"},
-        {"txt6", "Prime number test result"},
-        {"txt5", "Prime number test time in seconds"},
-        {"Text1", "Calculated value of pi"},
-        {"txt7", "Pi calculation time in seconds"},
-        {"Text2", "Power test result"},
-        {"txt8", "Power test time in seconds"},
-        {"txtcomptotal", "Complex math total in seconds"},
-        {"txtTotal2", "Score"},
+    const char *const rows[][4] = {
+        {"main", "Text3", "", "Processor name"},
+        {"main", "Text5", "", "Operating system"},
+        {"main", "Text4", "", "Physical memory"},
+        {"main", "txt2k", "", "Processor clock speed"},
+        {"main", "txtproc2", "", "Number of processors"},
+        {"main", "txt1", "label1", "Addition time in seconds"},
+        {"main", "txt2", "Label2", "Subtraction time in seconds"},
+        {"main", "txt3", "Label3", "Multiplication time in seconds"},
+        {"main", "txt4", "Label4", "Division time in seconds"},
+        {"main", "txtTotal", "Label5", "Simple Math total in seconds"},
+        {"main", "txt6", "Label6", "Prime Number Check result"},
+        {"main", "txt5", "", "Prime Number Check time in seconds"},
+        {"main", "Text1", "Label20", "Calculating PI to 250000000 Iterations: value"},
+        {"main", "txt7", "", "Calculating PI to 250000000 Iterations: time in seconds"},
+        {"main", "Text2", "Label21", "Power Test result"},
+        {"main", "txt8", "", "Power Test time in seconds"},
+        {"main", "txtcomptotal", "Label9", "Complex Math total in seconds"},
+        {"main", "txtTotal2", "lblTotal", "Total Time in seconds"},
+        {"burn-in", "Text1", "lblCycle", "Cycle"},
+        {"burn-in", "Text2", "", "Run log"},
+        {"submit", "txtIP", "lblServerIP", "Server IP"},
+        {"submit", "Text7", "lblNickname", "Nickname"},
+        {"submit", "Text6", "lblScore", "Total Score"},
+        {"submit", "Text3", "", "Server reply"},
     };
-    for (const auto &row : rows)
-        QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
+    for (const auto &row : rows) {
+        QTest::addRow("%s %s", row[0], row[1])
+            << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1])
+            << QString::fromLatin1(row[2]) << QString::fromLatin1(row[3]);
+    }
 }
 
 void TestAccessibility::fieldsSayWhatTheyHold()
 {
+    QFETCH(QString, window);
     QFETCH(QString, field);
+    QFETCH(QString, label);
     QFETCH(QString, name);
-    QWidget *widget = main()->findChild<QWidget *>(field);
+    QWidget *top = topLevel(window);
+    QWidget *widget = top->findChild<QWidget *>(field);
     QVERIFY(widget);
     QCOMPARE(of(widget)->text(QAccessible::Name), name);
+    if (!label.isEmpty()) {
+        auto *shown = top->findChild<QLabel *>(label);
+        QVERIFY(shown);
+        QCOMPARE(shown->buddy(), widget);
+        QString text = shown->text();
+        if (text.endsWith(u':'))
+            text.chop(1);
+        QVERIFY2(name.startsWith(text), qPrintable(text));
+    }
 }
 
 // In the expanded window, every text field a screen reader reaches has a name of its own: none
@@ -269,6 +319,263 @@ void TestAccessibility::windowsHaveNames()
         QVERIFY(!of(control<QWidget>(windows->burnIn(), field))->text(QAccessible::Name).isEmpty());
     for (const char *field : {"txtIP", "Text7", "Text6", "Text3"})
         QVERIFY(!of(control<QWidget>(windows->submit(), field))->text(QAccessible::Name).isEmpty());
+}
+
+// A screen reader tells windows from dialogs by their role; a plain top-level widget would be
+// reported as a "filler".
+void TestAccessibility::windowsAreWindowsAndDialogs()
+{
+    QCOMPARE(of(main())->role(), QAccessible::Window);
+    QCOMPARE(of(windows->burnIn())->role(), QAccessible::Window);
+    QCOMPARE(of(windows->submit())->role(), QAccessible::Dialog);
+    MessageBoxAnswerer answer;
+    QTimer::singleShot(0, this, [this] {
+        QTRY_VERIFY(windows->about() && windows->about()->isVisible());
+        QCOMPARE(of(windows->about())->role(), QAccessible::Dialog);
+        windows->about()->reject();
+    });
+    windows->showAbout();
+    QVERIFY(windows->about() == nullptr || !windows->about()->isVisible());
+}
+
+// The own bar is an item of the chart that says its value, inside the window, not a frame.
+void TestAccessibility::ownBarIsAPlainItem()
+{
+    child<QPushButton>("Command1")->click();
+    QAccessibleInterface *bar = of(child<QFrame>("Shape1"));
+    QCOMPARE(bar->role(), QAccessible::StaticText);
+    QVERIFY(!bar->state().invisible);
+    QCOMPARE(bar->parent()->object(), child<QWidget>("frResults"));
+}
+
+// Labels that show nothing are passed over: the Results frame would otherwise be read as
+// "Results, Results". Once a loaded result gives them words, they are read.
+void TestAccessibility::emptyLabelsAreNotShowing()
+{
+    child<QPushButton>("Command1")->click();
+    QList<QAccessibleInterface *> showing;
+    collectShowing(of(main()), showing);
+    int labels = 0;
+    for (QAccessibleInterface *node : std::as_const(showing)) {
+        const auto *label = qobject_cast<QLabel *>(node->object());
+        if (!label)
+            continue;
+        // Qt names an empty label by its frame's caption: what it says itself must be there.
+        QVERIFY2(!label->text().isEmpty() || !label->accessibleName().isEmpty(),
+                 qPrintable(label->objectName()));
+        QVERIFY2(!node->text(QAccessible::Name).isEmpty(), qPrintable(label->objectName()));
+        ++labels;
+    }
+    QVERIFY(labels > 30);
+
+    LoadedResult loaded;
+    loaded.title = QStringLiteral("Office PC");
+    loaded.figure = QStringLiteral("9.5s");
+    loaded.barTwips = 285;
+    loaded.figureLeftTwips = 3000;
+    main()->showLoadedResult(loaded);
+    QAccessibleInterface *title = of(child<QLabel>("lblcustom"));
+    QVERIFY(!title->state().invisible);
+    QCOMPARE(title->text(QAccessible::Name), QStringLiteral("Office PC"));
+    QVERIFY(!of(child<QLabel>("lblload"))->state().invisible);
+}
+
+// A description equal to the name is spoken after it: "Close, Close".
+void TestAccessibility::glyphDescriptionIsNotTheirName()
+{
+    for (const char *glyph : {"lblMinimize", "lbX"}) {
+        QAccessibleInterface *button = of(child<QLabel>(glyph));
+        QVERIFY(!button->text(QAccessible::Name).isEmpty());
+        QVERIFY2(button->text(QAccessible::Description) != button->text(QAccessible::Name), glyph);
+    }
+}
+
+// The status line is a status bar named by what it says (its events reach a screen reader on
+// the desktop, see the accessibility-bus test); at the end of a run it says the score too.
+void TestAccessibility::statusLineAnnouncesTheRun()
+{
+    QLabel *status = child<QLabel>("lblstatus");
+    QCOMPARE(of(status)->role(), QAccessible::StatusBar);
+    QCOMPARE(of(status)->text(QAccessible::Name), QStringLiteral("Stable and Awaiting Action"));
+
+    QStringList names;
+    kernels->onRun = [&](Kernel, int) {
+        names << of(status)->text(QAccessible::Name);
+    };
+    child<QPushButton>("Command1")->click();
+    kernels->onRun = nullptr;
+    QVERIFY2(names.contains(QStringLiteral("Running: Addition Test - cycle 1")),
+             qPrintable(names.join(u'|')));
+    const QString score = QStringLiteral("Benchmark Complete. Total Time: ") +
+                          child<QLineEdit>("txtTotal2")->text() + QStringLiteral(" seconds.");
+    QCOMPARE(of(status)->text(QAccessible::Name), score);
+    QCOMPARE(status->text(), QStringLiteral("\u00BB Benchmark Complete."));
+
+    // The next change of status ends the announcement.
+    main()->setStatus(QStringLiteral("\u00BB Benchmark Aborted!"));
+    QCOMPARE(of(status)->text(QAccessible::Name), QStringLiteral("Benchmark Aborted!"));
+}
+
+void TestAccessibility::readOnlyFieldsRefuseEdits_data()
+{
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("processor name") << QStringLiteral("main") << QStringLiteral("Text3");
+    QTest::newRow("score") << QStringLiteral("main") << QStringLiteral("txtTotal2");
+    QTest::newRow("power result") << QStringLiteral("main") << QStringLiteral("Text2");
+    QTest::newRow("run log") << QStringLiteral("burn-in") << QStringLiteral("Text2");
+    QTest::newRow("server reply") << QStringLiteral("submit") << QStringLiteral("Text3");
+}
+
+// A read-only field is read-only for assistive technology too: it offers no editing, and a new
+// value set through it changes nothing.
+void TestAccessibility::readOnlyFieldsRefuseEdits()
+{
+    QFETCH(QString, window);
+    QFETCH(QString, field);
+    child<QPushButton>("Command1")->click();
+    QWidget *top = topLevel(window);
+    QWidget *widget = top->findChild<QWidget *>(field);
+    QAccessibleInterface *iface = of(widget);
+    const QString before = iface->text(QAccessible::Value);
+    QVERIFY(iface->state().readOnly);
+    QVERIFY(!iface->state().editable);
+    QVERIFY(iface->textInterface());
+    QCOMPARE(iface->textInterface()->text(0, iface->textInterface()->characterCount()), before);
+    QVERIFY(!iface->editableTextInterface());
+    iface->setText(QAccessible::Value, QStringLiteral("HACKED"));
+    QCOMPARE(iface->text(QAccessible::Value), before);
+    // Even a client that kept an editing interface from before gets nowhere.
+    auto *editing =
+        static_cast<QAccessibleEditableTextInterface *>(dynamic_cast<TextFieldAccessible *>(iface));
+    QVERIFY(editing);
+    editing->replaceText(0, iface->textInterface()->characterCount(), QStringLiteral("HACKED"));
+    editing->insertText(0, QStringLiteral("HACKED"));
+    editing->deleteText(0, 1);
+    QCOMPARE(iface->text(QAccessible::Value), before);
+}
+
+// The count field takes edits as it takes typing: within its limits, caret and all.
+void TestAccessibility::editableFieldTakesEditsLikeTyping()
+{
+    auto *count = control<QLineEdit>(windows->burnIn(), "Text1");
+    QAccessibleInterface *iface = of(count);
+    QVERIFY(iface->state().editable);
+    QVERIFY(iface->editableTextInterface());
+    iface->editableTextInterface()->replaceText(0, iface->textInterface()->characterCount(),
+                                                QStringLiteral("12"));
+    QCOMPARE(count->text(), QStringLiteral("12"));
+    iface->editableTextInterface()->insertText(2, QStringLiteral("5"));
+    QCOMPARE(count->text(), QStringLiteral("125"));
+    QCOMPARE(iface->textInterface()->cursorPosition(), 3);
+    iface->editableTextInterface()->deleteText(0, 1);
+    QCOMPARE(count->text(), QStringLiteral("25"));
+    // Out of range: nothing happens, nothing breaks.
+    iface->editableTextInterface()->deleteText(1, 9);
+    iface->editableTextInterface()->insertText(-1, QStringLiteral("x"));
+    QCOMPARE(count->text(), QStringLiteral("25"));
+    iface->textInterface()->setSelection(0, 0, 1);
+    int start = -1;
+    int end = -1;
+    iface->textInterface()->selection(0, &start, &end);
+    QCOMPARE(QPair(start, end), QPair(0, 1));
+    QCOMPARE(count->selectedText(), QStringLiteral("2"));
+}
+
+void TestAccessibility::blockedWindowsDoNothing_data()
+{
+    QTest::addColumn<QString>("modal");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("blocked");
+    const QString submission = QStringLiteral("submission");
+    const QString box = QStringLiteral("application-modal");
+    const QString main = QStringLiteral("main");
+    const QString burnIn = QStringLiteral("burn-in");
+    QTest::newRow("About, submission open") << submission << main << "cmdAbout" << true;
+    QTest::newRow("Benchmark, submission open") << submission << main << "Command1" << true;
+    QTest::newRow("Burn-In, submission open") << submission << main << "Command7" << true;
+    // The submission window belongs to the main window: the burn-in window takes clicks and
+    // typing while it is open, and its controls act through assistive technology too.
+    QTest::newRow("Close, submission open") << submission << burnIn << "Command2" << false;
+    QTest::newRow("About, box open") << box << main << "cmdAbout" << true;
+    QTest::newRow("Close, box open") << box << burnIn << "Command2" << true;
+}
+
+// While a modal window is open, the windows it blocks do nothing when their controls are pressed,
+// focused or edited through assistive technology, as they do nothing for the mouse.
+void TestAccessibility::blockedWindowsDoNothing()
+{
+    QFETCH(QString, modal);
+    QFETCH(QString, window);
+    QFETCH(QString, button);
+    QFETCH(bool, blocked);
+    windows->showBurnIn();
+    auto *pressed = topLevel(window)->findChild<QPushButton *>(button);
+    QVERIFY(pressed);
+    auto *count = control<QLineEdit>(windows->burnIn(), "Text1");
+    QWidget *focusBefore = main()->focusWidget();
+
+    QDialog box;
+    MessageBoxAnswerer answer;
+    if (modal == QLatin1String("submission")) {
+        windows->showSubmit();
+        QTRY_VERIFY(windows->submit()->isVisible());
+    } else {
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+    }
+
+    QSignalSpy clicks(pressed, &QAbstractButton::clicked);
+    of(pressed)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    of(child<QWidget>("Text3"))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::setFocusAction());
+    of(child<QLabel>("lblMinimize"))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    of(count)->setText(QAccessible::Value, QStringLiteral("99"));
+    QCOMPARE(main()->focusWidget(), focusBefore == child<QWidget>("Text3") ? nullptr : focusBefore);
+    QVERIFY(!main()->isMinimized());
+    if (blocked) {
+        QVERIFY(!pressed->isDown());
+        QCoreApplication::processEvents();
+        QCOMPARE(clicks.count(), 0);
+    } else {
+        QTRY_COMPARE(clicks.count(), 1);
+    }
+    QCOMPARE(count->text(),
+             modal == QLatin1String("submission") ? QStringLiteral("99") : QStringLiteral("1"));
+
+    if (modal == QLatin1String("submission")) {
+        // The submission window's own controls still work: Close closes it.
+        auto *close = control<QPushButton>(windows->submit(), "Command1");
+        of(close)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QTRY_VERIFY(!windows->submit()->isVisible());
+    }
+}
+
+// Unblocked, a button's press action clicks it once, after the request has returned.
+void TestAccessibility::buttonsPressedByTheAction()
+{
+    auto *burnIn = child<QPushButton>("Command7");
+    QSignalSpy clicks(burnIn, &QAbstractButton::clicked);
+    QAccessibleInterface *iface = of(burnIn);
+    QCOMPARE(iface->role(), QAccessible::Button);
+    QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Burn-In"));
+    QVERIFY(iface->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::pressAction()));
+    iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(clicks.count(), 0);
+    QTRY_COMPARE(clicks.count(), 1);
+    QTRY_VERIFY(windows->burnIn()->isVisible());
+    // A disabled button is not pressed.
+    child<QPushButton>("Command6")->setEnabled(false);
+    QSignalSpy submits(child<QPushButton>("Command6"), &QAbstractButton::clicked);
+    of(child<QPushButton>("Command6"))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    QVERIFY(!child<QPushButton>("Command6")->isDown());
 }
 
 QTEST_MAIN(TestAccessibility)
