@@ -6,7 +6,8 @@ BUILD_DIR := build/$(PRESET)
 # What building and running need; the tests, packages, fuzzing and benchmarks need the rest.
 RUN_PACKAGES := cmake g++ make binutils pkg-config qt6-base-dev libsqlite3-dev libpq-dev \
                 fonts-dejavu-core fonts-wine
-TEST_PACKAGES := postgresql xvfb openbox xdotool x11-utils chromium chromium-driver \
+TEST_PACKAGES := postgresql xvfb openbox xdotool x11-utils dbus-daemon at-spi2-core \
+                 chromium chromium-driver \
                  dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd \
                  clang libclang-rt-14-dev clang-format
 FUZZ_SECONDS ?= 60

@@ -55,13 +55,13 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        QString text = QAccessibleWidget::text(t);
-        if (t == QAccessible::Name && text.isEmpty()) {
-            text = button()->text();
+        // Named by what it says, not by the caption of the frame around it.
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            QString text = button()->text();
             text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&');
-            text.replace(u'\x01', u'&');
+            return text.replace(u'\x01', u'&');
         }
-        return withoutRepeatedName(this, t, text);
+        return withoutRepeatedName(this, t, QAccessibleWidget::text(t));
     }
 
     QAccessible::State state() const override
@@ -116,12 +116,11 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        QString text = QAccessibleWidget::text(t);
-        if (t == QAccessible::Name && text.isEmpty()) {
-            text = static_cast<QLabel *>(widget())->text();
-            if (text.startsWith(u'\u00BB'))
-                text = text.mid(1).trimmed();
-        }
+        if (t != QAccessible::Name || !widget()->accessibleName().isEmpty())
+            return QAccessibleWidget::text(t);
+        QString text = static_cast<QLabel *>(widget())->text();
+        if (text.startsWith(u'\u00BB'))
+            text = text.mid(1).trimmed();
         return text;
     }
 };

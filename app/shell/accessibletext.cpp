@@ -64,10 +64,10 @@ QString TextFieldAccessible::text(QAccessible::Text t) const
 {
     if (t == QAccessible::Value)
         return wholeText();
-    QString text = QAccessibleWidget::text(t);
-    if (t == QAccessible::Name && text.isEmpty())
-        text = buddyText(widget());
-    return text;
+    // Named by its own name or the label beside it, never by the caption of its frame.
+    if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+        return buddyText(widget());
+    return QAccessibleWidget::text(t);
 }
 
 void TextFieldAccessible::setText(QAccessible::Text t, const QString &text)

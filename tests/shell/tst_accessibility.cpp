@@ -563,6 +563,9 @@ void TestAccessibility::buttonsPressedByTheAction()
     QAccessibleInterface *iface = of(burnIn);
     QCOMPARE(iface->role(), QAccessible::Button);
     QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("Burn-In"));
+    // Named by its caption, not by the frame it stands in.
+    QCOMPARE(of(child<QPushButton>("Command2"))->text(QAccessible::Name),
+             QStringLiteral("Next Comparison"));
     QVERIFY(iface->actionInterface()->actionNames().contains(
         QAccessibleActionInterface::pressAction()));
     iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
