@@ -1,6 +1,7 @@
 #include "shell/program.h"
 
 #include "benchmark/kernelset.h"
+#include "benchmark/kernelthread.h"
 #include "core/version.h"
 #include "shell/accessibility.h"
 #include "shell/fonts.h"
@@ -39,6 +40,8 @@ Program::Program(QApplication &app, KernelSet *kernels, SystemProbe *probe)
         m_library = std::make_unique<KalvexLibrary>();
         kernels = m_library.get();
     }
+    m_kernelThread = std::make_unique<KernelThread>(*kernels);
+    kernels = m_kernelThread.get();
     if (!probe) {
         m_host =
             std::make_unique<LinuxHost>([](const QString &text) { showMessage(nullptr, text); });

@@ -9,6 +9,7 @@
 
 class KalvexLibrary;
 class KernelSet;
+class KernelThread;
 class LinuxHost;
 class QApplication;
 class SystemProbe;
@@ -20,7 +21,8 @@ public:
     // with; before the first window is made.
     static void prepare(QApplication &app);
 
-    // Prepares the application and builds the windows; the main window shows on start().
+    // Prepares the application and builds the windows; the main window shows on start(). The
+    // kernels run on a thread of their own, so the windows repaint during a run.
     explicit Program(QApplication &app, KernelSet *kernels = nullptr, SystemProbe *probe = nullptr);
     ~Program();
 
@@ -30,6 +32,7 @@ public:
 
 private:
     std::unique_ptr<KalvexLibrary> m_library;
+    std::unique_ptr<KernelThread> m_kernelThread;
     std::unique_ptr<LinuxHost> m_host;
     SystemProbe *m_probe = nullptr;
     std::unique_ptr<AppWindows> m_windows;

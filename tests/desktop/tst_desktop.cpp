@@ -3,6 +3,7 @@
 // restore, clicks, a resize) goes through the X server with xdotool; what the desktop then
 // shows is read back with xprop and xwininfo, not from Qt.
 #include "benchmark/burninwindow.h"
+#include "benchmark/kernelthread.h"
 #include "fakes.h"
 #include "helpers.h"
 #include "shell/appwindows.h"
@@ -11,11 +12,15 @@
 #include "submit/submitwindow.h"
 #include "sysinfo/linuxhost.h"
 
+#include <QDeadlineTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSemaphore>
+#include <QSignalSpy>
 
 #include <memory>
 
@@ -112,6 +117,51 @@ void clickWithPointer(QWidget *control, int button)
          QString::number(button)});
 }
 
+// True when the X server shows the window as the program draws it: after a restore, before the
+// program has painted it again, the server has nothing (black) there.
+bool serverShowsTheWindow(QWidget *window)
+{
+    const QImage drawn = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = window->screen()
+                             ->grabWindow(window->winId())
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    return !drawn.isNull() && drawn == shown;
+}
+
+// Handles every event but user input until the condition holds or 10 s pass: what the program
+// does while a kernel runs.
+bool waitWithoutInput(const std::function<bool()> &condition)
+{
+    QDeadlineTimer deadline(10000);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(
+            QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents, 50);
+    return condition();
+}
+
+// Counts the events of one type an object receives.
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QObject *target, QEvent::Type type) : m_type(type)
+    {
+        target->installEventFilter(this);
+    }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+};
+
 // Counts the button releases a control receives, so a test knows a click has arrived.
 class ReleaseCounter : public QObject
 {
@@ -148,6 +198,7 @@ private slots:
     void windowManagerNamesTheWindows();
     void burnInWindowHasNoTitleBar();
     void submissionWindowStaysAboveItsOwner();
+    void windowRepaintsDuringAKernelAndClicksWait();
 
 private:
     MainWindow *main() const { return windows->mainWindow(); }
@@ -357,6 +408,87 @@ void TestDesktop::submissionWindowStaysAboveItsOwner()
                                     id(submit), QStringLiteral("key"), QStringLiteral("Escape")});
     QTRY_COMPARE_WITH_TIMEOUT(answer.seen.count, 1, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!submit->isVisible(), 5000);
+}
+
+// A window minimised and restored while a kernel runs is painted at once, not left black until
+// the kernel returns; a click on Abort meanwhile waits for the check after the kernel, which it
+// ends the run at.
+void TestDesktop::windowRepaintsDuringAKernelAndClicksWait()
+{
+    // The windows over kernels on their own thread, as the program has them.
+    windows.reset();
+    KernelThread thread(*kernels);
+    windows = std::make_unique<AppWindows>(thread, host.probe);
+    windows->start();
+    QVERIFY(QTest::qWaitForWindowExposed(main()));
+    QTRY_VERIFY_WITH_TIMEOUT(shown(main()).viewable, 5000);
+
+    QSemaphore held;
+    QSemaphore release;
+    bool kernelReleased = false;
+    kernels->onRun = [&](Kernel kernel, int) {
+        if (kernel == Kernel::Pi) {
+            held.release();
+            kernelReleased = release.tryAcquire(1, 30000);
+        }
+    };
+    QPushButton *benchmark = child<QPushButton>("Command1");
+    QSignalSpy clicks(benchmark, &QAbstractButton::clicked);
+    ReleaseCounter releases(benchmark);
+    bool paintedWhileHeld = false;
+    int clicksWhileHeld = -1;
+    QString statusWhileHeld;
+    // First, with the kernel held, the window is minimised, restored and must be painted, and a
+    // click is sent. Then the program's own waiting goes on until it has seen the window
+    // minimised and restored once more, which the X server tells it after the click: by then the
+    // click has reached the program and must still be waiting.
+    EventCounter exposes(main()->windowHandle(), QEvent::Expose);
+    int exposeTarget = -1;
+    QTimer during;
+    connect(&during, &QTimer::timeout, this, [&] {
+        if (exposeTarget < 0) {
+            if (!held.tryAcquire())
+                return;
+            x11(QStringLiteral("xdotool"),
+                {QStringLiteral("windowminimize"), QStringLiteral("--sync"), id(main())});
+            waitWithoutInput([&] { return !main()->windowHandle()->isExposed(); });
+            x11(QStringLiteral("xdotool"),
+                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id(main())});
+            paintedWhileHeld = waitWithoutInput([&] { return serverShowsTheWindow(main()); });
+            clickWithPointer(benchmark, 1);
+            exposeTarget = exposes.count + 2;
+            x11(QStringLiteral("xdotool"),
+                {QStringLiteral("windowminimize"), QStringLiteral("--sync"), id(main())});
+            x11(QStringLiteral("xdotool"),
+                {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id(main())});
+            return;
+        }
+        if (exposes.count < exposeTarget)
+            return;
+        during.stop();
+        clicksWhileHeld = releases.count;
+        statusWhileHeld = child<QLabel>("lblstatus")->text();
+        release.release();
+    });
+    during.start(10);
+
+    MessageBoxAnswerer answer;
+    benchmark->click();
+    kernels->onRun = nullptr;
+
+    QVERIFY(kernelReleased);
+    QVERIFY2(paintedWhileHeld, "the restored window was not painted during the kernel");
+    QCOMPARE(statusWhileHeld, QStringLiteral("\u00BB Running: Pi Calc test - cycle 1"));
+    QCOMPARE(clicksWhileHeld, 0);
+    // At the check after the kernel the click came through: Abort, the pi time shown, the power
+    // test never run.
+    QCOMPARE(releases.count, 1);
+    QCOMPARE(clicks.count(), 2); // the click that started the run, then Abort
+    QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Benchmark Aborted!"));
+    QCOMPARE(kernels->calls.size(), 6);
+    QVERIFY(child<QLineEdit>("txt7")->text() != QStringLiteral("0"));
+    QCOMPARE(child<QLineEdit>("txt8")->text(), QStringLiteral("0"));
+    windows.reset();
 }
 
 QTEST_MAIN(TestDesktop)
