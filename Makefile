@@ -92,6 +92,7 @@ screenshots: build
 
 bench: deps-test build
 	cmake --build --preset $(PRESET) --target bench-cli
+	cmake --build --preset $(PRESET) --target bench-kernel-thread
 	cmake --build --preset $(PRESET) --target bench-startup
 	cmake --build --preset $(PRESET) --target bench-scored
 
