@@ -2,7 +2,7 @@
 
 #include <QEventLoop>
 #include <QMetaObject>
-#include <QPointer>
+#include <QSemaphore>
 
 KernelThread::KernelThread(KernelSet &kernels) : m_kernels(kernels)
 {
@@ -35,17 +35,22 @@ bool KernelThread::callOnThread(const std::function<bool()> &call)
 {
     bool answer = false;
     QEventLoop wait;
-    QPointer<QEventLoop> waiting(&wait);
+    QSemaphore answered;
     QMetaObject::invokeMethod(
         m_context,
-        [&call, &answer, waiting] {
+        [&call, &answer, &wait, &answered] {
             answer = call();
-            // Queued to the waiting thread: it wakes once the answer is written.
-            QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
+            // Wake the waiting loop, then let the caller go on: the loop and the answer live on
+            // its stack, so nothing here touches them after the release.
+            QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+            answered.release();
         },
         Qt::QueuedConnection);
     // Paints, timers and other programs' requests (a screen reader's) go on; clicks and keys
     // wait for the run's next check.
     wait.exec(QEventLoop::ExcludeUserInputEvents);
+    // The loop also returns at once when the application is quitting: the kernel is still
+    // waited for, without events.
+    answered.acquire();
     return answer;
 }

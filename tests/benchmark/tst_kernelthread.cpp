@@ -19,6 +19,8 @@ private slots:
     void eventsRunDuringAKernel();
     void clickDuringAKernelTakesEffectAtTheNextCheck();
     void failureComesBack();
+    // Last: once the application is told to quit, no event loop of this thread runs again.
+    void quittingApplicationStillWaitsForTheKernel();
 };
 
 void TestKernelThread::sameRunAsOnTheCallingThread_data()
@@ -137,6 +139,25 @@ void TestKernelThread::failureComesBack()
     BenchmarkRun(view, thread).click();
     QCOMPARE(view.libraryFailures.size(), 1);
     QVERIFY(view.libraryFailures.first().contains(QStringLiteral("no such file")));
+}
+
+// While the application quits, event loops return at once; the call still waits for its kernel
+// and its answer.
+void TestKernelThread::quittingApplicationStillWaitsForTheKernel()
+{
+    FakeKernels kernels;
+    QSemaphore never;
+    kernels.onRun = [&](Kernel, int) {
+        never.tryAcquire(1, 200);
+    }; // a kernel that takes 0.2 s
+    KernelThread thread(kernels);
+    QCoreApplication::exit(0);
+    double result = 0;
+    double seconds = 0;
+    QString error;
+    QVERIFY(thread.run(Kernel::Division, &result, &seconds, &error));
+    QCOMPARE(seconds, 0.25);
+    QCOMPARE(result, 103.0);
 }
 
 QTEST_GUILESS_MAIN(TestKernelThread)
