@@ -1,6 +1,7 @@
 #include "shell/appwindows.h"
 
 #include "benchmark/burninwindow.h"
+#include "shell/startuptimeline.h"
 #include "submit/submitwindow.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,9 @@ AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
     connect(main, &MainWindow::saveClicked, this, [this] { m_results.save(); });
     connect(main, &MainWindow::closeRequested, this, &AppWindows::closeAll);
 
+    startupMark("main window built");
     m_host.load();
+    startupMark("system probe and clock measured");
     m_chart.reset();
 }
 

@@ -1,5 +1,6 @@
 #include "core/version.h"
 #include "shell/program.h"
+#include "shell/startuptimeline.h"
 
 #include <QApplication>
 
@@ -37,6 +38,7 @@ bool hasValue(const char *name)
 
 int main(int argc, char *argv[])
 {
+    startupMark("main() entered: libraries loaded and relocated");
     // Answered before the window system is reached, so that they work without a display.
     bool platformGiven = false;
     for (int i = 1; i < argc; ++i) {
@@ -60,6 +62,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    startupMark("QApplication made (platform plugin, display connection)");
     // What Qt did not take as its own is no option of this program.
     const QStringList rest = app.arguments().mid(1);
     if (!rest.isEmpty()) {
@@ -69,5 +72,7 @@ int main(int argc, char *argv[])
     }
     Program program(app);
     program.start();
+    startupMark("main window shown");
+    markFirstPaint(program.windows().mainWindow());
     return app.exec();
 }

@@ -5,6 +5,7 @@
 #include "core/version.h"
 #include "shell/accessibility.h"
 #include "shell/fonts.h"
+#include "shell/startuptimeline.h"
 #include "sysinfo/linuxhost.h"
 #include "widgets/messagebox.h"
 
@@ -36,6 +37,7 @@ void Program::prepare(QApplication &app)
 Program::Program(QApplication &app, KernelSet *kernels, SystemProbe *probe)
 {
     prepare(app);
+    startupMark("fonts, icon, names and locale prepared");
     if (!kernels) {
         m_library = std::make_unique<KalvexLibrary>();
         kernels = m_library.get();
@@ -48,7 +50,9 @@ Program::Program(QApplication &app, KernelSet *kernels, SystemProbe *probe)
         probe = &m_host->probe;
     }
     m_probe = probe;
+    startupMark("host probe made");
     m_windows = std::make_unique<AppWindows>(*kernels, *probe);
+    startupMark("windows built and host fields filled");
 }
 
 Program::~Program() = default;
