@@ -208,9 +208,9 @@ int main(int argc, char **argv)
         else if (!commands.empty())
             commands.back().push_back(arg);
     }
-    commands.erase(std::remove_if(commands.begin(), commands.end(),
-                                  [](const auto &c) { return c.empty(); }),
-                   commands.end());
+    commands.erase(
+        std::remove_if(commands.begin(), commands.end(), [](const auto &c) { return c.empty(); }),
+        commands.end());
     if (commands.empty() || commands.size() > 2) {
         std::fprintf(stderr, "usage: startup-map [--pairs N] [--idle S] -- COMMAND_A... "
                              "[-- COMMAND_B...]\n");

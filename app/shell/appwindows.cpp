@@ -30,7 +30,7 @@ AppWindows::AppWindows(KernelSet &kernels, SystemProbe &probe)
 
     startupMark("main window built");
     m_host.load();
-    startupMark("system probe and clock measured");
+    startupMark("system probe read (the clock is measured after the first paint)");
     m_chart.reset();
 }
 

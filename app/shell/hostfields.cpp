@@ -1,9 +1,11 @@
 #include "shell/hostfields.h"
 
 #include "shell/mainwindow.h"
+#include "shell/startuptimeline.h"
 #include "sysinfo/systemprobe.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QTimer>
 
 HostFields::HostFields(MainWindow &window, SystemProbe &probe)
@@ -11,15 +13,34 @@ HostFields::HostFields(MainWindow &window, SystemProbe &probe)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(2000);
-    connect(m_timer, &QTimer::timeout, this,
-            [this] { m_window.setHostText(ProbeField::ClockSpeed, m_probe.refreshSpeed()); });
+    connect(m_timer, &QTimer::timeout, this, &HostFields::measureClock);
 }
 
 void HostFields::load()
 {
     m_timer->start();
     QCoreApplication::processEvents();
-    m_window.showHost(m_probe.startUp());
+    m_window.showHost(m_probe.startUp(SystemProbe::Clock::Later));
+    m_window.installEventFilter(this);
+}
+
+bool HostFields::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == &m_window && event->type() == QEvent::Paint) {
+        m_window.removeEventFilter(this);
+        // Once this paint is done.
+        QTimer::singleShot(0, this, &HostFields::measureClock);
+    }
+    return false;
+}
+
+void HostFields::measureClock()
+{
+    m_window.setHostText(ProbeField::ClockSpeed, m_probe.refreshSpeed());
+    if (!m_clockShown) {
+        m_clockShown = true;
+        startupMark("clock measured and shown");
+    }
 }
 
 void HostFields::setRefreshEnabled(bool enabled)

@@ -15,13 +15,21 @@ class HostFields : public QObject
 public:
     HostFields(MainWindow &window, SystemProbe &probe);
 
-    // Starts the refresh, lets the window show itself, then asks the probe.
+    // Starts the refresh, lets the window show itself, then asks the probe. The clock, which
+    // takes a few milliseconds to measure, is measured right after the window's first paint,
+    // and its field filled then.
     void load();
     void setRefreshEnabled(bool enabled);
     QTimer *timer() const { return m_timer; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void measureClock();
+
     MainWindow &m_window;
     SystemProbe &m_probe;
     QTimer *m_timer;
+    bool m_clockShown = false;
 };

@@ -69,7 +69,7 @@ QString SystemProbe::memoryText(std::uint64_t totalBytes)
     return QString::number(rounded(GiB << 10)) + QStringLiteral("TB RAM");
 }
 
-ProbeResult SystemProbe::startUp()
+ProbeResult SystemProbe::startUp(Clock clock)
 {
     ProbeResult r;
 
@@ -79,8 +79,10 @@ ProbeResult SystemProbe::startUp()
     m_library.GetProcessor(processorText.data(), second.data(), third.data());
 
     m_speedText = emptyBuffer();
-    m_library.GetProcessorRawSpeed(m_speedText.data());
-    r[ProbeField::ClockSpeed] = shown(m_speedText);
+    if (clock == Clock::Now) {
+        m_library.GetProcessorRawSpeed(m_speedText.data());
+        r[ProbeField::ClockSpeed] = shown(m_speedText);
+    }
 
     const std::uint32_t processors = m_os.processorCount();
     const OsVersionInfo version = m_os.version();

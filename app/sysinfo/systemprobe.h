@@ -45,7 +45,14 @@ public:
 
     SystemProbe(OsQueries &os, ProcessorLibrary &library, General &registry);
 
-    ProbeResult startUp();
+    // When the clock is measured at start-up: at once, or later by refreshSpeed() (the clock
+    // field is then left empty), so that a window can show itself first.
+    enum class Clock
+    {
+        Now,
+        Later
+    };
+    ProbeResult startUp(Clock clock = Clock::Now);
     QString refreshSpeed();
 
     // Megabytes as shown: whole MiB, truncated, plus one; in 64 bits, so large memories fit.

@@ -6,6 +6,7 @@
 #include "shell/mainwindow.h"
 #include "shell/program.h"
 #include "sysinfo/linuxhost.h"
+#include "sysinfo/systemprobe.h"
 #include "widgets/windowdrag.h"
 
 #include <QDir>
@@ -46,6 +47,7 @@ private slots:
     void taskbarEntryNamesTheProgram();
     void runFillsTheFieldsAndEnablesSubmit();
     void missingLibraryIsReportedOnce();
+    void clockMeasuredAfterTheFirstPaint();
 
 private:
     template<typename T> T *child(const char *name)
@@ -398,6 +400,48 @@ void TestMainWindow::missingLibraryIsReportedOnce()
     QVERIFY(answer.seen.text.contains(QStringLiteral("libkalvex.so")));
     QCOMPARE(child<QLabel>("lblstatus")->text(), QStringLiteral("\u00BB Benchmark Aborted!"));
     QCOMPARE(child<QPushButton>("Command1")->text(), QStringLiteral("Benchmark"));
+}
+
+// The clock takes milliseconds to measure: the window is painted first, and the clock field
+// filled right after.
+void TestMainWindow::clockMeasuredAfterTheFirstPaint()
+{
+    struct Processor final : ProcessorLibrary
+    {
+        void GetProcessor(char *name, char *, char *) override { qstrcpy(name, "Test CPU"); }
+        void GetProcessorRawSpeed(char *speed) override
+        {
+            qstrcpy(speed, "1234 MHz");
+            paintsAtMeasurement << paints;
+        }
+        int paints = 0;
+        QList<int> paintsAtMeasurement;
+    } processor;
+    struct PaintCounter final : QObject
+    {
+        explicit PaintCounter(Processor &p) : processor(p) {}
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint && watched->objectName() == QLatin1String("form1"))
+                ++processor.paints;
+            return false;
+        }
+        Processor &processor;
+    } counter(processor);
+    qApp->installEventFilter(&counter);
+
+    windows.reset();
+    SystemProbe probe(host.os, processor, host.general);
+    windows = std::make_unique<AppWindows>(*kernels, probe);
+    QCOMPARE(child<QLineEdit>("txt2k")->text(), QString());
+    QCOMPARE(child<QLineEdit>("Text3")->text(), QStringLiteral("Test CPU"));
+    windows->start();
+    QTRY_COMPARE(child<QLineEdit>("txt2k")->text(), QStringLiteral("1234 MHz"));
+    qApp->removeEventFilter(&counter);
+    QVERIFY(!processor.paintsAtMeasurement.isEmpty());
+    QVERIFY2(processor.paintsAtMeasurement.first() >= 1, "the clock was measured before the "
+                                                         "window was painted");
+    windows.reset();
 }
 
 QTEST_MAIN(TestMainWindow)
