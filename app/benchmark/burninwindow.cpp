@@ -4,6 +4,7 @@
 #include "ui_burninwindow.h"
 #include "widgets/captionfit.h"
 #include "widgets/desktopname.h"
+#include "widgets/images.h"
 #include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
 #include "widgets/windowborder.h"
@@ -26,6 +27,7 @@ BurnInWindow::BurnInWindow(std::function<void()> pressBenchmark, QWidget *parent
       ui(std::make_unique<Ui::BurnInWindow>()), m_pressBenchmark(std::move(pressBenchmark))
 {
     ui->setupUi(this);
+    ui->background->setPixmap(readPng(QStringLiteral(":/assets/burnin.png")));
     fitCaptions(this);
     setFixedSize(size());
     ui->background->lower();

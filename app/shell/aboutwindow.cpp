@@ -3,6 +3,7 @@
 #include "core/version.h"
 #include "ui_aboutwindow.h"
 #include "widgets/captionfit.h"
+#include "widgets/images.h"
 
 #include <QScreen>
 
@@ -12,6 +13,7 @@ AboutWindow::AboutWindow(QWidget *owner)
       ui(std::make_unique<Ui::AboutWindow>())
 {
     ui->setupUi(this);
+    ui->background->setPixmap(readPng(QStringLiteral(":/assets/about.png")));
     ui->lblVersion->setText(QStringLiteral("v" ORVANE_VERSION_SHOWN));
     fitCaptions(this);
     setFixedSize(size());

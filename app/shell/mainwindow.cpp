@@ -7,6 +7,7 @@
 #include "ui_mainwindow.h"
 #include "widgets/captionfit.h"
 #include "widgets/desktopname.h"
+#include "widgets/images.h"
 #include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
 #include "widgets/windowborder.h"
@@ -73,6 +74,7 @@ MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
+    ui->imgLogo->setPixmap(readPng(QStringLiteral(":/assets/logo.png")));
     ui->lblBeta->setText(QStringLiteral("v" ORVANE_VERSION_SHOWN));
     fitCaptions(this);
     mapControls();

@@ -7,6 +7,7 @@
 #include "shell/fonts.h"
 #include "shell/startuptimeline.h"
 #include "sysinfo/linuxhost.h"
+#include "widgets/images.h"
 #include "widgets/messagebox.h"
 
 #include <QApplication>
@@ -26,7 +27,7 @@ void Program::prepare(QApplication &app)
     QLocale::setDefault(QLocale::system());
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 256})
-        icon.addFile(QStringLiteral(":/assets/orvane-%1.png").arg(size), QSize(size, size));
+        icon.addPixmap(readPng(QStringLiteral(":/assets/orvane-%1.png").arg(size)));
     app.setWindowIcon(icon);
     app.setApplicationName(QStringLiteral("orvane"));
     app.setApplicationDisplayName(QString());

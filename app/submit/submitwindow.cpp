@@ -3,6 +3,7 @@
 #include "ui_submitwindow.h"
 #include "widgets/captionfit.h"
 #include "widgets/desktopname.h"
+#include "widgets/images.h"
 #include "widgets/keyboard.h"
 #include "widgets/messagebox.h"
 #include "widgets/windowborder.h"
@@ -41,6 +42,7 @@ void SubmitWindow::ensureLoaded()
     ui = std::make_unique<Ui::SubmitControls>();
     m_controls = new QWidget(this);
     ui->setupUi(m_controls);
+    ui->imgLogo->setPixmap(readPng(QStringLiteral(":/assets/logo.png")));
     fitCaptions(m_controls);
     m_controls->move(0, 0);
     m_controls->show();

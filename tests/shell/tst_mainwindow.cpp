@@ -30,6 +30,7 @@ private slots:
     void cleanup();
 
     void initialState();
+    void startsWithoutImagePlugins();
     void geometryOfTheControls_data();
     void geometryOfTheControls();
     void dragMovesTheWindow_data();
@@ -442,6 +443,21 @@ void TestMainWindow::clockMeasuredAfterTheFirstPaint()
     QVERIFY2(processor.paintsAtMeasurement.first() >= 1, "the clock was measured before the "
                                                          "window was painted");
     windows.reset();
+}
+
+// The program's images are read by the built-in PNG reader: no image-format plug-in is loaded to
+// guess what they are (each is a library of its own to load at start-up).
+void TestMainWindow::startsWithoutImagePlugins()
+{
+    QVERIFY(!child<QLabel>("imgLogo")->pixmap().isNull());
+    QVERIFY(
+        !windows->burnIn()->findChild<QLabel *>(QStringLiteral("background"))->pixmap().isNull());
+    QVERIFY(!qApp->windowIcon().isNull());
+    QCOMPARE(qApp->windowIcon().availableSizes().size(), 5);
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY2(!mapped.contains("/imageformats/"), "an image-format plug-in was loaded");
 }
 
 QTEST_MAIN(TestMainWindow)
