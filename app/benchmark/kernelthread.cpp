@@ -10,13 +10,16 @@ KernelThread::KernelThread(KernelSet &kernels) : m_kernels(kernels)
     m_context = new QObject;
     m_context->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
-    m_thread.start();
 }
 
 KernelThread::~KernelThread()
 {
-    m_thread.quit();
-    m_thread.wait();
+    if (m_thread.isRunning()) {
+        m_thread.quit();
+        m_thread.wait();
+    } else {
+        delete m_context;
+    }
 }
 
 bool KernelThread::run(Kernel kernel, double *result, double *seconds, QString *error)
@@ -33,6 +36,9 @@ bool KernelThread::runChecked(Kernel kernel, double *result, double *seconds, qu
 
 bool KernelThread::callOnThread(const std::function<bool()> &call)
 {
+    // The thread starts with the first kernel, not with the program.
+    if (!m_thread.isRunning())
+        m_thread.start();
     bool answer = false;
     QEventLoop wait;
     QSemaphore answered;

@@ -4,6 +4,7 @@
 #include "benchmark/kernelthread.h"
 #include "fakes.h"
 
+#include <QDir>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +20,7 @@ private slots:
     void eventsRunDuringAKernel();
     void clickDuringAKernelTakesEffectAtTheNextCheck();
     void failureComesBack();
+    void noThreadUntilTheFirstKernel();
     // Last: once the application is told to quit, no event loop of this thread runs again.
     void quittingApplicationStillWaitsForTheKernel();
 };
@@ -139,6 +141,27 @@ void TestKernelThread::failureComesBack()
     BenchmarkRun(view, thread).click();
     QCOMPARE(view.libraryFailures.size(), 1);
     QVERIFY(view.libraryFailures.first().contains(QStringLiteral("no such file")));
+}
+
+// The program starts without the thread: it comes with the first kernel.
+void TestKernelThread::noThreadUntilTheFirstKernel()
+{
+    const auto threads = [] {
+        return QDir(QStringLiteral("/proc/self/task")).count();
+    };
+    const auto before = threads();
+    FakeKernels kernels;
+    {
+        KernelThread thread(kernels);
+        QCOMPARE(threads(), before);
+        double result = 0;
+        double seconds = 0;
+        QString error;
+        QVERIFY(thread.run(Kernel::Addition, &result, &seconds, &error));
+        QCOMPARE(threads(), before + 1);
+    }
+    QCOMPARE(threads(), before);
+    KernelThread unused(kernels); // made and destroyed without a kernel: nothing left behind
 }
 
 // While the application quits, event loops return at once; the call still waits for its kernel
