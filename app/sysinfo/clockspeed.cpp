@@ -218,13 +218,14 @@ double trustedClockHz(const ClockReadings &r)
     return shown;
 }
 
-ClockReadings measureClock(int budgetMilliseconds)
+ClockReadings measureClock(int budgetMilliseconds, double knownHz)
 {
     // At least a few rounds; then stop once two milliseconds of rounds improved on nothing, so a
     // core that is still raising its clock gets the time to reach it, and once the readings
     // agree; all within the budget.
     constexpr int MinRounds = 4;
     constexpr double Settled = 0.002;
+    constexpr double BackToKnown = 0.995;
 
     ClockReadings best;
     best.kernelHz = kernelClockHz();
@@ -258,7 +259,10 @@ ClockReadings measureClock(int budgetMilliseconds)
         end = spent();
         if (improved)
             lastImproved = end;
+        if (knownHz > 0.0 && !improved && trustedClockHz(best) >= knownHz * BackToKnown)
+            break;
     } while (end < deadline &&
              (rounds < MinRounds || end - lastImproved < Settled || trustedClockHz(best) <= 0.0));
+    best.rounds = rounds;
     return best;
 }

@@ -16,6 +16,7 @@ struct ClockReadings
     double firstChainHz = 0.0;  // add reg, reg
     double secondChainHz = 0.0; // imul reg, reg on x86-64, eor on AArch64
     double kernelHz = 0.0;      // the kernel's own figure (cpufreq): confirms, never shown alone
+    int rounds = 0;             // rounds of the chains the measurement took
 };
 
 // Two readings agree when they differ by at most this share of the larger. A chain a renamer
@@ -29,6 +30,8 @@ inline constexpr double ClockAgreement = 0.08;
 double trustedClockHz(const ClockReadings &readings);
 
 // Takes the readings over at most budgetMilliseconds of busy work (the thread's own processor
-// time), less once they have settled.
+// time), less once they have settled. With knownHz, the clock shown last, they have settled as
+// soon as they are back at that clock and no longer rising: a refresh of an unchanged clock costs
+// a fraction of a first measurement, while a clock that fell or rose is measured in full.
 // Every reading the host cannot give is 0.
-ClockReadings measureClock(int budgetMilliseconds);
+ClockReadings measureClock(int budgetMilliseconds, double knownHz = 0.0);

@@ -52,7 +52,8 @@ void GetCpu::GetProcessor(char *name, char *second, char *third)
 
 void GetCpu::GetProcessorRawSpeed(char *speed)
 {
-    const double hz = trustedClockHz(measureClock(10));
+    const double hz = trustedClockHz(measureClock(10, m_lastHz));
+    m_lastHz = hz;
     writeText(speed,
               hz > 0.0 ? QByteArray::number(qRound64(hz / 1e6)) + " MHz" : QByteArray("Unknown"));
 }

@@ -30,6 +30,7 @@ public:
 
 private:
     QString m_cpuinfoPath;
+    double m_lastHz = 0.0; // the clock shown last: a refresh that finds it again stops early
 };
 
 // The CPUID brand string on x86-64, blanks around it removed; empty elsewhere or when the
