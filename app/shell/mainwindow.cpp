@@ -248,6 +248,10 @@ void MainWindow::showHost(const ProbeResult &host)
 void MainWindow::setHostText(ProbeField field, const QString &text)
 {
     QLineEdit *line = m_hostFields[static_cast<int>(field)];
+    // The clock is refreshed every two seconds and mostly reads the same: no repaint then, and
+    // a selection the user made in the field stays.
+    if (line->text() == text)
+        return;
     line->setText(text);
     // Long names start at their beginning, not scrolled to their end.
     line->setCursorPosition(0);

@@ -49,6 +49,7 @@ private slots:
     void runFillsTheFieldsAndEnablesSubmit();
     void missingLibraryIsReportedOnce();
     void clockMeasuredAfterTheFirstPaint();
+    void clockRefreshKeepsASelection();
 
 private:
     template<typename T> T *child(const char *name)
@@ -458,6 +459,20 @@ void TestMainWindow::startsWithoutImagePlugins()
     QVERIFY(maps.open(QIODevice::ReadOnly));
     const QByteArray mapped = maps.readAll();
     QVERIFY2(!mapped.contains("/imageformats/"), "an image-format plug-in was loaded");
+}
+
+// A refresh that reads the same clock leaves the field as it is: a selection made to copy it
+// stays; a new reading replaces it.
+void TestMainWindow::clockRefreshKeepsASelection()
+{
+    auto *clock = child<QLineEdit>("txt2k");
+    windows->mainWindow()->setHostText(ProbeField::ClockSpeed, QStringLiteral("3000 MHz"));
+    clock->selectAll();
+    windows->mainWindow()->setHostText(ProbeField::ClockSpeed, QStringLiteral("3000 MHz"));
+    QCOMPARE(clock->selectedText(), QStringLiteral("3000 MHz"));
+    windows->mainWindow()->setHostText(ProbeField::ClockSpeed, QStringLiteral("3100 MHz"));
+    QCOMPARE(clock->text(), QStringLiteral("3100 MHz"));
+    QCOMPARE(clock->selectedText(), QString());
 }
 
 QTEST_MAIN(TestMainWindow)
