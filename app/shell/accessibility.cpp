@@ -9,7 +9,9 @@
 #include <QLineEdit>
 #include <QMetaEnum>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QVariant>
 
 namespace {
@@ -86,10 +88,16 @@ public:
             return;
         // The click comes from the event loop, after the request has been answered: a click
         // that starts a run or opens a modal window must not hold the assistive tool waiting.
-        if (action == pressAction())
-            button()->animateClick();
-        else
+        // By then an earlier press may have opened a modal window: asked again.
+        if (action == pressAction()) {
+            QPointer<QPushButton> pressed = button();
+            QTimer::singleShot(0, pressed, [pressed] {
+                if (pressed && pressed->isEnabled() && !isBlockedByModalWindow(pressed))
+                    pressed->click();
+            });
+        } else {
             QAccessibleWidget::doAction(action);
+        }
     }
 };
 

@@ -41,9 +41,12 @@ void *TextFieldAccessible::interface_cast(QAccessible::InterfaceType type)
 {
     if (type == QAccessible::TextInterface)
         return static_cast<QAccessibleTextInterface *>(this);
-    // A read-only field offers no editing at all.
-    if (type == QAccessible::EditableTextInterface)
-        return writable() ? static_cast<QAccessibleEditableTextInterface *>(this) : nullptr;
+    // A read-only field offers no editing at all; one that is disabled or blocked for a while
+    // offers it (assistive tools keep the list of what an object offers) and refuses the edits.
+    if (type == QAccessible::EditableTextInterface) {
+        const bool readOnly = m_line ? m_line->isReadOnly() : m_plain->isReadOnly();
+        return readOnly ? nullptr : static_cast<QAccessibleEditableTextInterface *>(this);
+    }
     return QAccessibleWidget::interface_cast(type);
 }
 
@@ -99,15 +102,17 @@ void TextFieldAccessible::doAction(const QString &action)
         QAccessibleWidget::doAction(action);
 }
 
-// A plain-text editor shows its scroll bars as its parts, when they show; its viewport is not a
+// A plain-text editor shows its scroll bars as its parts, when they show, by the containers Qt
+// keeps them in (their parents, so the tree reads the same both ways); its viewport is not a
 // part of its own.
 QList<QWidget *> TextFieldAccessible::scrollBars() const
 {
     QList<QWidget *> bars;
     if (m_plain) {
         for (QScrollBar *bar : {m_plain->verticalScrollBar(), m_plain->horizontalScrollBar()}) {
-            if (bar->isVisible())
-                bars << bar;
+            QWidget *container = bar->parentWidget();
+            if (bar->isVisible() && container && container->parentWidget() == m_plain)
+                bars << container;
         }
     }
     return bars;

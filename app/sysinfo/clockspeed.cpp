@@ -225,7 +225,7 @@ ClockReadings measureClock(int budgetMilliseconds, double knownHz)
     // agree; all within the budget.
     constexpr int MinRounds = 4;
     constexpr double Settled = 0.002;
-    constexpr double BackToKnown = 0.995;
+    constexpr double SameAsKnown = 0.005;
 
     ClockReadings best;
     best.kernelHz = kernelClockHz();
@@ -259,7 +259,8 @@ ClockReadings measureClock(int budgetMilliseconds, double knownHz)
         end = spent();
         if (improved)
             lastImproved = end;
-        if (knownHz > 0.0 && !improved && trustedClockHz(best) >= knownHz * BackToKnown)
+        if (knownHz > 0.0 && !improved &&
+            std::abs(trustedClockHz(best) - knownHz) <= SameAsKnown * knownHz)
             break;
     } while (end < deadline &&
              (rounds < MinRounds || end - lastImproved < Settled || trustedClockHz(best) <= 0.0));

@@ -31,7 +31,8 @@ double trustedClockHz(const ClockReadings &readings);
 
 // Takes the readings over at most budgetMilliseconds of busy work (the thread's own processor
 // time), less once they have settled. With knownHz, the clock shown last, they have settled as
-// soon as they are back at that clock and no longer rising: a refresh of an unchanged clock costs
-// a fraction of a first measurement, while a clock that fell or rose is measured in full.
+// soon as they are back at that clock (within half a percent) and no longer rising: a refresh of
+// an unchanged clock costs a fraction of a first measurement, while a clock that fell or rose is
+// measured in full.
 // Every reading the host cannot give is 0.
 ClockReadings measureClock(int budgetMilliseconds, double knownHz = 0.0);

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 #include <memory>
@@ -74,6 +75,8 @@ private slots:
     void blockedWindowsDoNothing_data();
     void blockedWindowsDoNothing();
     void buttonsPressedByTheAction();
+    void pressBlockedBeforeItIsCarriedOut();
+    void scrollBarsArePartsOfTheirField();
 
 private:
     MainWindow *main() const { return windows->mainWindow(); }
@@ -535,6 +538,9 @@ void TestAccessibility::blockedWindowsDoNothing()
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
     of(count)->setText(QAccessible::Value, QStringLiteral("99"));
+    // Editing stays on offer (tools keep what an object offers), refused while blocked.
+    QVERIFY(of(count)->editableTextInterface());
+    of(count)->editableTextInterface()->insertText(0, QStringLiteral("9"));
     QCOMPARE(main()->focusWidget(), focusBefore == child<QWidget>("Text3") ? nullptr : focusBefore);
     QVERIFY(!main()->isMinimized());
     if (blocked) {
@@ -545,7 +551,7 @@ void TestAccessibility::blockedWindowsDoNothing()
         QTRY_COMPARE(clicks.count(), 1);
     }
     QCOMPARE(count->text(),
-             modal == QLatin1String("submission") ? QStringLiteral("99") : QStringLiteral("1"));
+             modal == QLatin1String("submission") ? QStringLiteral("999") : QStringLiteral("1"));
 
     if (modal == QLatin1String("submission")) {
         // The submission window's own controls still work: Close closes it.
@@ -579,6 +585,41 @@ void TestAccessibility::buttonsPressedByTheAction()
         ->actionInterface()
         ->doAction(QAccessibleActionInterface::pressAction());
     QVERIFY(!child<QPushButton>("Command6")->isDown());
+}
+
+// A press is carried out a moment after the request; a modal window that opens in between
+// blocks it, as it would block a click.
+void TestAccessibility::pressBlockedBeforeItIsCarriedOut()
+{
+    auto *about = child<QPushButton>("cmdAbout");
+    QSignalSpy clicks(about, &QAbstractButton::clicked);
+    of(about)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QDialog box;
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(clicks.count(), 0);
+}
+
+// A field's scroll bars are its parts, and each part names the field as its whole.
+void TestAccessibility::scrollBarsArePartsOfTheirField()
+{
+    windows->showBurnIn();
+    auto *log = control<QPlainTextEdit>(windows->burnIn(), "Text2");
+    QString many;
+    for (int line = 0; line < 50; ++line)
+        many += QStringLiteral("Cycle %1 Completed.\n").arg(line);
+    log->setPlainText(many);
+    QTRY_VERIFY(log->verticalScrollBar()->isVisible());
+    QAccessibleInterface *field = of(log);
+    QVERIFY(field->childCount() >= 1);
+    for (int i = 0; i < field->childCount(); ++i) {
+        QAccessibleInterface *part = field->child(i);
+        QVERIFY(part);
+        QCOMPARE(part->parent()->object(), log);
+        QCOMPARE(field->indexOfChild(part), i);
+    }
 }
 
 QTEST_MAIN(TestAccessibility)
