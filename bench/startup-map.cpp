@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,22 +74,24 @@ double statusMegabytes(pid_t pid, const char *field)
     return -1;
 }
 
-// Processor time (user and system) of a process so far, in milliseconds.
+// Processor time of a process so far, in milliseconds: the time on a processor of each of its
+// threads, in nanoseconds (/proc/PID/task/TID/schedstat), not the 10 ms ticks of /proc/PID/stat.
 double cpuMilliseconds(pid_t pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto end = text.rfind(')');
-    if (end == std::string::npos)
-        return -1;
-    std::istringstream fields(text.substr(end + 2));
-    std::string value;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> value; ++i) {
-        if (i == 14 || i == 15)
-            ticks += std::strtod(value.c_str(), nullptr);
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    double nanoseconds = 0;
+    if (DIR *dir = opendir(tasks.c_str())) {
+        while (const dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
+            double onProcessor = 0;
+            if (schedstat >> onProcessor)
+                nanoseconds += onProcessor;
+        }
+        closedir(dir);
     }
-    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return nanoseconds / 1e6;
 }
 
 // Runs the command until its first top-level window is mapped; measures, then ends it.
@@ -142,7 +144,7 @@ Sample measure(xcb_connection_t *x, xcb_window_t root, xcb_atom_t pidAtom,
             const double before = cpuMilliseconds(pid);
             usleep(static_cast<useconds_t>(idleSeconds * 1e6));
             const double used = cpuMilliseconds(pid) - before;
-            std::printf("idle: %.0f ms of processor time in %.0f s (%.0f ms per minute)\n", used,
+            std::printf("idle: %.1f ms of processor time in %.0f s (%.1f ms per minute)\n", used,
                         idleSeconds, used * 60.0 / idleSeconds);
         }
     }
