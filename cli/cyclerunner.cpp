@@ -88,38 +88,17 @@ private:
 
 // The run's view for a program without windows: nothing is shown, and a stop asked for is the
 // run's own stop, noticed before the next kernel starts.
-class SilentView final : public BenchmarkView
+class SilentView final : public HeadlessView
 {
 public:
     explicit SilentView(const RunControl &control) : m_control(control) {}
     void attach(BenchmarkRun *run) { m_run = run; }
 
-    QString benchmarkCaption() const override { return m_caption; }
-    void setBenchmarkCaption(const QString &caption) override { m_caption = caption; }
-    void setBenchmarkEnabled(bool) override {}
-    void setStatus(const QString &) override {}
-    QString text(Field field) const override { return m_fields[static_cast<int>(field)]; }
-    void setText(Field field, const QString &text) override
-    {
-        m_fields[static_cast<int>(field)] = text;
-    }
-    void setSpeedTimerEnabled(bool) override {}
-    void setFrameKeeperEnabled(bool) override {}
-    void expandWindow() override {}
-    void setOwnBarWidth(float) override {}
-    void showOwnResult() override {}
-    void setSubmitEnabled(bool) override {}
-    QString cycleCountText() override { return QStringLiteral("1"); }
-    QString logText() override { return {}; }
-    void setLogText(const QString &) override {}
-    void setSubmissionScore(const QString &) override {}
     void letEventsRun() override
     {
         if (m_run && m_control.stopRequested())
             m_run->stop();
     }
-    bool isClosed() const override { return false; }
-    QString currentTimeText() const override { return {}; }
     void showInvalidCount() override { failure = QStringLiteral("invalid cycle count"); }
     void showLibraryFailure(const QString &message) override { failure = message; }
 
@@ -128,8 +107,6 @@ public:
 private:
     BenchmarkRun *m_run = nullptr;
     const RunControl &m_control;
-    QString m_caption = QStringLiteral("Benchmark");
-    std::array<QString, FieldCount> m_fields;
 };
 
 // Takes the totals of the cycle when the run says it is complete.

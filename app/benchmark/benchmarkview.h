@@ -6,6 +6,9 @@
 
 #include <QString>
 
+#include <array>
+#include <utility>
+
 // The result fields the run writes and reads back: each kernel's time, the three results it
 // shows, and the totals of a cycle (the overall total becomes the score at the end of a run).
 enum class Field
@@ -70,4 +73,42 @@ public:
     virtual QString currentTimeText() const = 0;
     virtual void showInvalidCount() = 0;
     virtual void showLibraryFailure(const QString &message) = 0;
+};
+
+// A view with no windows: it keeps the Benchmark caption, the fields and the cycle count the run
+// reads back, and lets everything else pass. Programs and tests without a screen start from it.
+class HeadlessView : public BenchmarkView
+{
+public:
+    explicit HeadlessView(QString count = QStringLiteral("1")) : m_count(std::move(count)) {}
+
+    QString benchmarkCaption() const override { return m_caption; }
+    void setBenchmarkCaption(const QString &caption) override { m_caption = caption; }
+    void setBenchmarkEnabled(bool) override {}
+    void setStatus(const QString &) override {}
+    QString text(Field field) const override { return m_fields[static_cast<int>(field)]; }
+    void setText(Field field, const QString &text) override
+    {
+        m_fields[static_cast<int>(field)] = text;
+    }
+    void setSpeedTimerEnabled(bool) override {}
+    void setFrameKeeperEnabled(bool) override {}
+    void expandWindow() override {}
+    void setOwnBarWidth(float) override {}
+    void showOwnResult() override {}
+    void setSubmitEnabled(bool) override {}
+    QString cycleCountText() override { return m_count; }
+    QString logText() override { return {}; }
+    void setLogText(const QString &) override {}
+    void setSubmissionScore(const QString &) override {}
+    void letEventsRun() override {}
+    bool isClosed() const override { return false; }
+    QString currentTimeText() const override { return {}; }
+    void showInvalidCount() override {}
+    void showLibraryFailure(const QString &) override {}
+
+private:
+    QString m_count;
+    QString m_caption = QStringLiteral("Benchmark");
+    std::array<QString, FieldCount> m_fields;
 };

@@ -58,11 +58,8 @@ public:
     QString text(QAccessible::Text t) const override
     {
         // Named by what it says, not by the caption of the frame around it.
-        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
-            QString text = button()->text();
-            text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&');
-            return text.replace(u'\x01', u'&');
-        }
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return withoutMnemonics(button()->text());
         return withoutRepeatedName(this, t, QAccessibleWidget::text(t));
     }
 

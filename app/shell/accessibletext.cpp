@@ -9,6 +9,12 @@
 #include <QTextBlock>
 #include <QValidator>
 
+QString withoutMnemonics(QString caption)
+{
+    caption.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&');
+    return caption.replace(u'\x01', u'&');
+}
+
 namespace {
 
 // The text of a label that names the widget as its buddy, without its mnemonic marks.
@@ -18,11 +24,8 @@ QString buddyText(const QWidget *widget)
         return {};
     const auto labels = widget->parentWidget()->findChildren<QLabel *>(Qt::FindDirectChildrenOnly);
     for (const QLabel *label : labels) {
-        if (label->buddy() == widget) {
-            QString text = label->text();
-            text.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&');
-            return text.replace(u'\x01', u'&').trimmed();
-        }
+        if (label->buddy() == widget)
+            return withoutMnemonics(label->text()).trimmed();
     }
     return {};
 }
@@ -44,8 +47,7 @@ void *TextFieldAccessible::interface_cast(QAccessible::InterfaceType type)
     // A read-only field offers no editing at all; one that is disabled or blocked for a while
     // offers it (assistive tools keep the list of what an object offers) and refuses the edits.
     if (type == QAccessible::EditableTextInterface) {
-        const bool readOnly = m_line ? m_line->isReadOnly() : m_plain->isReadOnly();
-        return readOnly ? nullptr : static_cast<QAccessibleEditableTextInterface *>(this);
+        return readOnly() ? nullptr : static_cast<QAccessibleEditableTextInterface *>(this);
     }
     return QAccessibleWidget::interface_cast(type);
 }
@@ -57,10 +59,14 @@ QString TextFieldAccessible::wholeText() const
     return m_plain->toPlainText();
 }
 
+bool TextFieldAccessible::readOnly() const
+{
+    return m_line ? m_line->isReadOnly() : m_plain->isReadOnly();
+}
+
 bool TextFieldAccessible::writable() const
 {
-    const bool readOnly = m_line ? m_line->isReadOnly() : m_plain->isReadOnly();
-    return !readOnly && widget()->isEnabled() && !isBlockedByModalWindow(widget());
+    return !readOnly() && widget()->isEnabled() && !isBlockedByModalWindow(widget());
 }
 
 QString TextFieldAccessible::text(QAccessible::Text t) const
@@ -85,9 +91,8 @@ void TextFieldAccessible::setText(QAccessible::Text t, const QString &text)
 QAccessible::State TextFieldAccessible::state() const
 {
     QAccessible::State state = QAccessibleWidget::state();
-    const bool readOnly = m_line ? m_line->isReadOnly() : m_plain->isReadOnly();
-    state.readOnly = readOnly;
-    state.editable = !readOnly;
+    state.readOnly = readOnly();
+    state.editable = !readOnly();
     state.selectableText = true;
     state.multiLine = m_plain != nullptr;
     if (m_line && m_line->echoMode() != QLineEdit::Normal)

@@ -50,6 +50,7 @@ public:
 
 private:
     QString wholeText() const;
+    bool readOnly() const;
     bool writable() const;
     // Replaces [start, end) with the text, as far as the field would take it by typing.
     void edit(int start, int end, const QString &text);
@@ -58,3 +59,6 @@ private:
     QLineEdit *m_line = nullptr;
     QPlainTextEdit *m_plain = nullptr;
 };
+
+// A caption as it reads: "&&" is an ampersand, a single "&" marks the mnemonic and is not read.
+QString withoutMnemonics(QString caption);

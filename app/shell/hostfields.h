@@ -31,5 +31,4 @@ private:
     MainWindow &m_window;
     SystemProbe &m_probe;
     QTimer *m_timer;
-    bool m_clockShown = false;
 };

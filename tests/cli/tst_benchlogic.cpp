@@ -56,41 +56,13 @@ private:
     qsizetype m_calls = 0;
 };
 
-class WindowlessView final : public BenchmarkView
+class WindowlessView final : public HeadlessView
 {
 public:
-    explicit WindowlessView(qsizetype cycles) : m_count(QString::number(cycles)) {}
-    QString benchmarkCaption() const override { return m_caption; }
-    void setBenchmarkCaption(const QString &caption) override { m_caption = caption; }
-    void setBenchmarkEnabled(bool) override {}
-    void setStatus(const QString &) override {}
-    QString text(Field field) const override { return m_fields[static_cast<int>(field)]; }
-    void setText(Field field, const QString &text) override
-    {
-        m_fields[static_cast<int>(field)] = text;
-    }
-    void setSpeedTimerEnabled(bool) override {}
-    void setFrameKeeperEnabled(bool) override {}
-    void expandWindow() override {}
-    void setOwnBarWidth(float) override {}
-    void showOwnResult() override {}
-    void setSubmitEnabled(bool) override {}
-    QString cycleCountText() override { return m_count; }
-    QString logText() override { return {}; }
-    void setLogText(const QString &) override {}
+    explicit WindowlessView(qsizetype cycles) : HeadlessView(QString::number(cycles)) {}
     void setSubmissionScore(const QString &score) override { submitted = score; }
-    void letEventsRun() override {}
-    bool isClosed() const override { return false; }
-    QString currentTimeText() const override { return {}; }
-    void showInvalidCount() override {}
-    void showLibraryFailure(const QString &) override {}
 
     QString submitted;
-
-private:
-    QString m_count;
-    QString m_caption = QStringLiteral("Benchmark");
-    std::array<QString, FieldCount> m_fields;
 };
 
 QStringList args(std::initializer_list<const char *> words)

@@ -162,22 +162,6 @@ private:
     QEvent::Type m_type;
 };
 
-// Counts the button releases a control receives, so a test knows a click has arrived.
-class ReleaseCounter : public QObject
-{
-public:
-    explicit ReleaseCounter(QObject *target) { target->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::MouseButtonRelease)
-            ++count;
-        return false;
-    }
-};
-
 } // namespace
 
 class TestDesktop : public QObject
@@ -320,7 +304,7 @@ void TestDesktop::glyphsAnswerThePrimaryButtonOnly()
     QFETCH(int, button);
     for (const char *glyph : {"lbX", "lblMinimize"}) {
         QLabel *label = child<QLabel>(glyph);
-        ReleaseCounter releases(label);
+        EventCounter releases(label, QEvent::MouseButtonRelease);
         clickWithPointer(label, button);
         QTRY_COMPARE_WITH_TIMEOUT(releases.count, 1, 5000);
         QVERIFY2(main()->isVisible() && !main()->isClosed(), glyph);
@@ -434,7 +418,7 @@ void TestDesktop::windowRepaintsDuringAKernelAndClicksWait()
     };
     QPushButton *benchmark = child<QPushButton>("Command1");
     QSignalSpy clicks(benchmark, &QAbstractButton::clicked);
-    ReleaseCounter releases(benchmark);
+    EventCounter releases(benchmark, QEvent::MouseButtonRelease);
     bool paintedWhileHeld = false;
     int clicksWhileHeld = -1;
     QString statusWhileHeld;
