@@ -24,6 +24,9 @@ public:
     bool runChecked(Kernel kernel, double *result, double *seconds, quint64 *check,
                     QString *error) override;
 
+    // The thread runs from the first kernel on, not from the start of the program.
+    bool threadRunning() const { return m_thread.isRunning(); }
+
 private:
     // Calls the function on the kernel thread and returns its answer; events other than user
     // input are handled until then.
