@@ -411,6 +411,11 @@ void TestOrvaneBench::interruptedRunReportsWhatWasComplete()
             // The second cycle's pi kernel is running: signal, then let it finish.
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("started"))), 30000);
             ::kill(static_cast<pid_t>(process.processId()), signal);
+            // Only once the program says it is stopping may the kernel end: on a busy machine the
+            // signal could otherwise arrive after the cycle it was sent during.
+            QByteArray said;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (said += process.readAllStandardError()).contains("orvane-bench: stopping"), 30000);
             QFile(dir.filePath(QStringLiteral("release"))).open(QIODevice::WriteOnly);
         },
         holding(dir));
