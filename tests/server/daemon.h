@@ -135,6 +135,22 @@ inline QByteArray httpGet(quint16 port, const QByteArray &target, int host, int 
     return reply.left(reply.indexOf('\r'));
 }
 
+// One figure of the daemon's /metrics page, or -1 when it is not there.
+inline qint64 metricValue(quint16 port, const QByteArray &name)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return -1;
+    socket.write("GET /metrics HTTP/1.1\r\nHost: board\r\nConnection: close\r\n\r\n");
+    const QByteArray reply = readUntilClosed(socket, 5000);
+    for (const QByteArray &line : reply.split('\n')) {
+        if (line.startsWith(QByteArray(name + ' ')))
+            return line.mid(name.size() + 1).trimmed().toLongLong();
+    }
+    return -1;
+}
+
 // The JSON an HTTP/1.1 GET answers with; empty when there is none.
 inline QJsonObject getJson(quint16 port, const QByteArray &target)
 {

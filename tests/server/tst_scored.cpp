@@ -418,7 +418,10 @@ void TestScored::timeLimitsAsShipped()
     // One address's whole share of places taken, so that its next connection waits.
     for (int i = 0; i < 32; ++i)
         watch(QStringLiteral("holder %1").arg(i), 1337, 11, "1           By ");
+    // The two ports have their own queues: the holders must be taken before the next one comes.
+    QTRY_COMPARE(metricValue(8337, "orvane_open_connections"), 33);
     watch(QStringLiteral("waiting"), 1338, 11, "2           By kimdata");
+    QTRY_COMPARE(metricValue(8337, "orvane_waiting_connections"), 1);
     watch(QStringLiteral("trickling"), 1337, 12, "1");
     // The board: a slow head, a slow body, an idle client, a client that keeps asking.
     watch(QStringLiteral("slow head"), 8337, 20, "GET / HTTP/1.1\r\n");
