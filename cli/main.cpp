@@ -9,6 +9,7 @@
 
 #include "core/version.h"
 #include "submit/submissionclient.h"
+#include "submit/tcpconnection.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -417,6 +418,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION));
     // Numbers are written with a point whatever the user's locale, for scripts to read.
     QLocale::setDefault(QLocale::c());
+    // Qt Network is linked for the name lookups before a run: submitting uses it too.
+    useLinkedTcpConnections();
 
     const QList<int> processors = processorsInOrder();
     const auto parsed =

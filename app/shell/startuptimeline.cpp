@@ -53,17 +53,29 @@ double sinceProcessStart()
            startTicks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-// Resident memory in kB (VmRSS).
-long residentKilobytes()
+// Resident memory in kB: all of it, the part that is pages of files (the program and its
+// libraries, mostly) and the part that is the process's own (heap, stacks, relocated data).
+struct Resident
 {
+    long total = -1;
+    long files = -1;
+    long own = -1;
+};
+
+Resident resident()
+{
+    Resident kilobytes;
     std::FILE *status = std::fopen("/proc/self/status", "r");
     if (!status)
-        return -1;
+        return kilobytes;
     char line[256];
-    long kilobytes = -1;
     while (std::fgets(line, sizeof line, status)) {
         if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kilobytes = std::strtol(line + 6, nullptr, 10);
+            kilobytes.total = std::strtol(line + 6, nullptr, 10);
+        else if (std::strncmp(line, "RssFile:", 8) == 0)
+            kilobytes.files = std::strtol(line + 8, nullptr, 10);
+        else if (std::strncmp(line, "RssAnon:", 8) == 0)
+            kilobytes.own = std::strtol(line + 8, nullptr, 10);
     }
     std::fclose(status);
     return kilobytes;
@@ -75,9 +87,11 @@ void startupMark(const char *phase)
 {
     if (!enabled())
         return;
-    std::fprintf(stderr, "startup: %8.1f ms (processor %6.1f ms) %6.1f MB  %s\n",
-                 sinceProcessStart(), milliseconds(CLOCK_PROCESS_CPUTIME_ID),
-                 double(residentKilobytes()) / 1024.0, phase);
+    const Resident memory = resident();
+    std::fprintf(
+        stderr, "startup: %8.1f ms (processor %6.1f ms) %6.1f MB (files %4.1f, own %4.1f)  %s\n",
+        sinceProcessStart(), milliseconds(CLOCK_PROCESS_CPUTIME_ID), double(memory.total) / 1024.0,
+        double(memory.files) / 1024.0, double(memory.own) / 1024.0, phase);
 }
 
 namespace {

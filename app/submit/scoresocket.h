@@ -7,10 +7,17 @@
 //
 // Unlike a bare QTcpSocket, send() fails unless the connection is established: QTcpSocket would
 // buffer the bytes while still connecting and report success.
+//
+// The connection itself (tcpconnection.h) comes from the network module, loaded on the first
+// connectToServer(), unless the program links one; a module that cannot be loaded is reported as
+// an error like any failure to connect.
 #pragma once
 
+#include "submit/tcpconnection.h"
+
 #include <QObject>
-#include <QTcpSocket>
+
+#include <memory>
 
 class ScoreSocket : public QObject
 {
@@ -18,6 +25,10 @@ class ScoreSocket : public QObject
 
 public:
     explicit ScoreSocket(QObject *parent = nullptr);
+    ~ScoreSocket() override;
+
+    // Connections are made with make from now on, and no module is loaded.
+    static void makeConnectionsWith(MakeTcpConnection make);
 
     void setRemoteHost(const QString &host) { m_host = host; }
     QString remoteHost() const { return m_host; }
@@ -37,7 +48,9 @@ signals:
     void error(int code, const QString &description);
 
 private:
-    QTcpSocket m_socket;
+    void fail(int code, const QString &description);
+
+    std::unique_ptr<TcpConnection> m_connection;
     QString m_host;
     int m_port = 0;
     int m_localPort = 0;

@@ -1,7 +1,8 @@
 # Installs the build under PREFIX, staged in the folder STAGE (as packagers do with DESTDIR), so
 # that neither the prefix nor the build tree is on the loader's path, then starts the installed
-# program with the test driver, which runs one benchmark cycle through the installed libkalvex,
-# and the installed orvane-bench for one cycle.
+# program with the test driver, which runs one benchmark cycle through the installed libkalvex
+# and submits the score through the installed network module, and the installed orvane-bench
+# for one cycle.
 #   cmake -DBUILD=<build folder> -DSTAGE=<scratch folder> -DPREFIX=/opt/orvane
 #         -DDRIVER=<folder holding generic/ with the driver plugin> -P check-installed-program.cmake
 file(REMOVE_RECURSE "${STAGE}")
@@ -19,12 +20,18 @@ execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
 message(STATUS "${out}")
 if(NOT result EQUAL 0)
-    message(FATAL_ERROR "the installed program did not run a benchmark cycle (${result}):\n${err}")
+    message(FATAL_ERROR "the installed program did not run a benchmark cycle and submit its score (${result}):\n${err}")
 endif()
 string(REGEX MATCH "kalvex ([^\n]*)" line "${out}")
 string(FIND "${CMAKE_MATCH_1}" "${installed}/" at)
 if(NOT at EQUAL 0)
     message(FATAL_ERROR "the kernels came from ${CMAKE_MATCH_1}, not from under ${installed}")
+endif()
+# The score went out through the installed network module, loaded only then.
+string(REGEX MATCH "network module ([^\n]*)" line "${out}")
+string(FIND "${CMAKE_MATCH_1}" "${installed}/" at)
+if(NOT at EQUAL 0)
+    message(FATAL_ERROR "the network module came from '${CMAKE_MATCH_1}', not from under ${installed}")
 endif()
 
 # orvane-bench finds the same library the same way: one cycle, and the file it names is the

@@ -79,6 +79,8 @@ unpacked)
     echo "$out"
     library=$(sed -n 's/^kalvex //p' <<<"$out")
     case "$library" in "$root"/*) ;; *) fail "orvane did not take the unpacked library" ;; esac
+    module=$(sed -n 's/^network module //p' <<<"$out")
+    case "$module" in "$root"/*) ;; *) fail "orvane did not submit through the unpacked network module" ;; esac
     ;;
 unit)
     unit="$root/lib/systemd/system/orvane-scored.service"
