@@ -13,7 +13,7 @@ TEST_PACKAGES := postgresql xvfb openbox xdotool x11-utils dbus-daemon at-spi2-c
 FUZZ_SECONDS ?= 60
 FUZZERS := submission httprequest resultsfile hostfiles
 
-.PHONY: all deps deps-test install-packages configure build run test test-asan test-fuzz fuzz format-check screenshots bench package clean
+.PHONY: all deps deps-test install-packages configure build run check test test-asan test-fuzz fuzz format-check lint hooks screenshots bench package clean
 
 all: build
 
@@ -43,6 +43,13 @@ build: configure
 
 run: build
 	$(BUILD_DIR)/bin/orvane
+
+# One test, for the inner loop: builds only what the test program T needs and runs it, e.g.
+# `make check T=tst_numbertext`. Without T, every test of the build. Configures only once.
+check:
+	@[ -f $(BUILD_DIR)/CMakeCache.txt ] || $(MAKE) --no-print-directory configure
+	cmake --build --preset $(PRESET) $(if $(T),--target $(T))
+	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET) --output-on-failure $(if $(T),-R '^$(T)$$')
 
 # The Debian packages, in build/package/packages: the same tree makes the same bytes.
 package: deps-test

@@ -14,3 +14,24 @@ option(ORVANE_WERROR "Treat warnings as errors" OFF)
 if(ORVANE_WERROR)
     target_compile_options(orvane_settings INTERFACE -Werror)
 endif()
+
+# The program's own libraries: static in what is installed from packages, shared in the builds
+# developers work in, so a change to one library relinks that library alone, not every program
+# and test that uses it (their link inputs are the libraries' interfaces, not their files).
+option(ORVANE_SHARED_INTERNALS "Build the program's own libraries as shared libraries" OFF)
+set(ORVANE_INTERNAL_LIBRARIES
+    orvane_core orvane_widgets orvane_benchmark orvane_benchmark_windows orvane_sysinfo
+    orvane_results orvane_submit orvane_submit_windows orvane_shell orvane_server
+    orvane_bench_logic orvane_assets)
+if(ORVANE_SHARED_INTERNALS)
+    set(ORVANE_LIBRARY_TYPE SHARED)
+    set(CMAKE_LINK_DEPENDS_NO_SHARED ON)
+    # Installed, they sit in a folder of their own in the library folder; the programs find
+    # them there by the path from their own folder, under any prefix.
+    set(ORVANE_INTERNAL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/orvane)
+    file(RELATIVE_PATH internals_from_program ${CMAKE_INSTALL_FULL_BINDIR}
+         ${CMAKE_INSTALL_PREFIX}/${ORVANE_INTERNAL_LIBDIR})
+    set(CMAKE_INSTALL_RPATH "\$ORIGIN/${internals_from_program}")
+else()
+    set(ORVANE_LIBRARY_TYPE STATIC)
+endif()

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Fails when one of the programs given needs Qt Widgets or Qt Gui to start.
-# Usage: check_needed.sh <readelf> <program>...
+# Fails when one of the programs given loads Qt Widgets or Qt Gui to start, directly or through
+# a library it needs: the dynamic loader lists what it would load.
+# Usage: check_needed.sh <program>...
 set -u
-readelf=$1
-shift
 failed=0
 for program in "$@"; do
-    needed=$("$readelf" -d "$program" | grep -F '(NEEDED)') || { echo "FAIL: cannot read $program"; exit 1; }
-    if grep -E 'libQt6(Widgets|Gui)' <<<"$needed"; then
-        echo "FAIL $(basename "$program") needs the libraries above"
+    loaded=$(env -u LD_LIBRARY_PATH LD_TRACE_LOADED_OBJECTS=1 "$program") ||
+        { echo "FAIL: the loader cannot start $program"; exit 1; }
+    grep -q 'libQt6Core' <<<"$loaded" || { echo "FAIL: no Qt Core among what $program loads"; exit 1; }
+    if grep -E 'libQt6(Widgets|Gui)' <<<"$loaded"; then
+        echo "FAIL $(basename "$program") loads the libraries above"
         failed=1
     else
         echo "ok   $(basename "$program")"
