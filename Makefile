@@ -9,7 +9,7 @@ RUN_PACKAGES := cmake g++ make binutils pkg-config qt6-base-dev libsqlite3-dev l
 TEST_PACKAGES := postgresql xvfb openbox xdotool x11-utils dbus-daemon at-spi2-core \
                  chromium chromium-driver \
                  dpkg-dev file xz-utils help2man lintian appstream desktop-file-utils systemd \
-                 clang libclang-rt-14-dev clang-format
+                 clang libclang-rt-14-dev clang-format clang-tidy
 FUZZ_SECONDS ?= 60
 FUZZERS := submission httprequest resultsfile hostfiles
 
@@ -93,6 +93,17 @@ fuzz: deps-test
 # Every tracked C and C++ source as the repository's .clang-format writes it.
 format-check: deps-test
 	git ls-files -z -- '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
+# Every C and C++ source of the release build through clang-tidy, with the checks in
+# .clang-tidy; any finding fails.
+lint: build
+	run-clang-tidy -p $(BUILD_DIR) -quiet -j 2 \
+		-header-filter='^$(CURDIR)/(app|server|cli|tests|bench|kernels)/' \
+		'^$(CURDIR)/(app|server|cli|tests|bench|kernels)/.*\.(c|cpp)$$'
+
+# The pre-commit hook that formats staged sources.
+hooks:
+	ln -sf ../../tools/pre-commit .git/hooks/pre-commit
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
