@@ -63,7 +63,7 @@ int physicalCores()
 QList<double> cycleTimes(const QJsonObject &thread)
 {
     QList<double> times;
-    for (const QJsonValue &cycle : thread.value(u"cycles").toArray())
+    for (const QJsonValue cycle : thread.value(u"cycles").toArray())
         times << cycle.toObject().value(u"overall").toDouble();
     return times;
 }
@@ -94,7 +94,7 @@ int main(int argc, char *argv[])
                                       .toObject();
         double kernels = 0.0;
         const QJsonObject seconds = cycle.value(u"seconds").toObject();
-        for (const QJsonValue &s : seconds)
+        for (const QJsonValue s : seconds)
             kernels += s.toDouble();
         // From the process's start to its end: loading, sampling the host and reporting included.
         overheads << (wall - kernels) / wall * 100.0;
@@ -116,7 +116,7 @@ int main(int argc, char *argv[])
                            QStringLiteral("--cycles"), QString::number(std::min(cycles, 3))});
     std::printf("%d thread(s), one per physical core%s:\n", cores,
                 threaded.value(u"shared_cores").toArray().isEmpty() ? "" : " (some share a core)");
-    for (const QJsonValue &thread : threaded.value(u"threads").toArray()) {
+    for (const QJsonValue thread : threaded.value(u"threads").toArray()) {
         const double m = median(cycleTimes(thread.toObject()));
         std::printf(
             "  thread %d on processor %d: median cycle %.3f s, %+.1f %% against one thread\n",

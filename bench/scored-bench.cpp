@@ -167,8 +167,10 @@ Reads readBoard(int readers, int webPort, Clock::time_point end,
         sockaddr_in from{};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(0x7f000200u + 1 + static_cast<uint32_t>(index % 16));
-        bind(reader.fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
-        connect(reader.fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        if (bind(reader.fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
+            std::perror("bind");
+        // Non-blocking: the connection completes, or fails, in the loop below.
+        (void)connect(reader.fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
         epoll_event event{};
         event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
         event.data.u64 = index;
@@ -257,12 +259,13 @@ void holdSlowly(int slow, int port, int webPort, const std::atomic<bool> &stop)
         sockaddr_in from{};
         from.sin_family = AF_INET;
         from.sin_addr.s_addr = htonl(0x7f000100u + 1 + static_cast<uint32_t>(index / 2 % 8));
-        bind(one.fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
+        if (bind(one.fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0)
+            std::perror("bind");
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<uint16_t>(one.web ? webPort : port));
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(one.fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        (void)connect(one.fd, reinterpret_cast<sockaddr *>(&to), sizeof to); // completes later
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP;
         event.data.u64 = index;
@@ -675,9 +678,7 @@ Measured measure(const std::string &program, const QString &folder, int connecti
                 bool ended = false;
                 while ((got = recv(slot.fd, buffer, sizeof buffer, 0)) > 0)
                     slot.reply.append(buffer, static_cast<std::size_t>(got));
-                if (got == 0)
-                    ended = true;
-                else if (errno != EAGAIN && errno != EWOULDBLOCK)
+                if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
                     ended = true;
                 if (ended) {
                     finish(index, got == 0);

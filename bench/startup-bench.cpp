@@ -82,5 +82,5 @@ int main(int argc, char *argv[])
         std::printf("no paint within 10 s\n");
         QCoreApplication::exit(1);
     });
-    return app.exec();
+    return QApplication::exec();
 }

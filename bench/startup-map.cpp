@@ -100,6 +100,7 @@ Sample measure(xcb_connection_t *x, xcb_window_t root, xcb_atom_t pidAtom,
 {
     Sample sample;
     std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string &part : command)
         argv.push_back(const_cast<char *>(part.c_str()));
     argv.push_back(nullptr);

@@ -6,6 +6,8 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace {
 
 // The longest nickname the submission window lets one type.
@@ -153,7 +155,7 @@ std::optional<std::chrono::milliseconds> parseDuration(const QString &text)
     // At least a second, at most a week: anything else is a typing error rather than a run.
     if (!(seconds >= 1.0) || seconds > 7 * 24 * 3600.0)
         return std::nullopt;
-    return std::chrono::milliseconds(static_cast<qint64>(seconds * 1000.0 + 0.5));
+    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
 }
 
 std::optional<QString> nicknameProblem(const QString &nickname)

@@ -39,7 +39,7 @@ QString reportText(const BenchReport &report);
 int exitStatus(const BenchReport &report);
 
 // For the run's log.
-QJsonObject cycleJson(const CycleRecord &record);
+QJsonObject cycleJson(const CycleRecord &c);
 QJsonObject mismatchJson(const Mismatch &mismatch);
 QJsonObject throttleJson(const ThrottleEvent &event);
 // The line printed on standard error the moment a wrong result is found.

@@ -9,10 +9,43 @@ set(ORVANE_HOMEPAGE "https://orvane.example" CACHE STRING "The project's home pa
 set(ORVANE_CONTACT "developers@orvane.example" CACHE STRING "The maintainers' address")
 # No license has been chosen yet; packages say so rather than claim one.
 set(ORVANE_LICENSE "LicenseRef-proprietary")
-# The release's own date, not the build's: the same tree makes the same packages.
+# The release's own date, not the build's, so that the same tree makes the same packages. It is
+# written here once; the changelog's date, the manual's month and the time stamp of every file
+# in the packages (SOURCE_DATE_EPOCH) are derived from it.
 set(ORVANE_RELEASE_DATE "2026-12-08")
-set(ORVANE_CHANGELOG_DATE "Tue, 08 Dec 2026 00:00:00 +0000")
-set(ORVANE_SOURCE_DATE_EPOCH 1796688000)
+if(NOT ORVANE_RELEASE_DATE MATCHES "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])$")
+    message(FATAL_ERROR "ORVANE_RELEASE_DATE is not a YYYY-MM-DD date: ${ORVANE_RELEASE_DATE}")
+endif()
+set(year ${CMAKE_MATCH_1})
+math(EXPR month "1${CMAKE_MATCH_2} - 100")
+math(EXPR day "1${CMAKE_MATCH_3} - 100")
+# Days since 1970-01-01 in the proleptic Gregorian calendar, counted from March so that the leap
+# day falls at the end of the year.
+if(month LESS_EQUAL 2)
+    math(EXPR y "${year} - 1")
+    math(EXPR m "${month} + 9")
+else()
+    set(y ${year})
+    math(EXPR m "${month} - 3")
+endif()
+math(EXPR era "${y} / 400")
+math(EXPR year_of_era "${y} - ${era} * 400")
+math(EXPR day_of_year "(153 * ${m} + 2) / 5 + ${day} - 1")
+math(EXPR day_of_era
+     "${year_of_era} * 365 + ${year_of_era} / 4 - ${year_of_era} / 100 + ${day_of_year}")
+math(EXPR days "${era} * 146097 + ${day_of_era} - 719468")
+math(EXPR ORVANE_SOURCE_DATE_EPOCH "${days} * 86400")
+math(EXPR weekday "(${days} + 4) % 7")
+set(weekdays Sun Mon Tue Wed Thu Fri Sat)
+list(GET weekdays ${weekday} weekday_name)
+math(EXPR month_index "${month} - 1")
+set(months January February March April May June July August September October November
+    December)
+list(GET months ${month_index} month_name)
+string(SUBSTRING "${month_name}" 0 3 month_abbreviation)
+set(ORVANE_CHANGELOG_DATE
+    "${weekday_name}, ${CMAKE_MATCH_3} ${month_abbreviation} ${year} 00:00:00 +0000")
+set(ORVANE_MANUAL_DATE "${month_name} ${year}")
 
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(generated ${PROJECT_BINARY_DIR}/packaging)
@@ -20,6 +53,7 @@ configure_file(${packaging}/net.orvane.Orvane.metainfo.xml.in
                ${generated}/net.orvane.Orvane.metainfo.xml @ONLY)
 configure_file(${packaging}/copyright ${generated}/copyright @ONLY)
 configure_file(${packaging}/changelog ${generated}/changelog @ONLY)
+configure_file(${packaging}/orvane.1 ${generated}/orvane.1 @ONLY)
 
 # Manual pages, compressed without a time stamp. The program's is written by hand (it has only
 # --help and --version); the others come from the programs' own --help and --version.
@@ -34,8 +68,8 @@ add_custom_command(OUTPUT ${generated}/changelog.gz
     COMMAND ${GZIP} -9 -n -c ${generated}/changelog > ${generated}/changelog.gz
     DEPENDS ${generated}/changelog ${packaging}/changelog)
 add_custom_command(OUTPUT ${generated}/orvane.1.gz
-    COMMAND ${GZIP} -9 -n -c ${packaging}/orvane.1 > ${generated}/orvane.1.gz
-    DEPENDS ${packaging}/orvane.1)
+    COMMAND ${GZIP} -9 -n -c ${generated}/orvane.1 > ${generated}/orvane.1.gz
+    DEPENDS ${generated}/orvane.1 ${packaging}/orvane.1)
 set(orvane-bench_summary "the Orvane CPU benchmark without a screen")
 set(orvane-scored_summary "leaderboard server for the Orvane CPU benchmark")
 if(HELP2MAN)

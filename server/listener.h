@@ -69,7 +69,7 @@ private:
     };
 
     bool listenOn(const QHostAddress &address, quint16 port, QString *error);
-    void acceptPending(int descriptor);
+    void acceptPending(int listening);
     void updateWatch();
 
     QList<Socket> m_sockets;

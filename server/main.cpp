@@ -84,11 +84,10 @@ public:
     }
     bool take(const QString &database, QString *error)
     {
-        const QString path = database;
-        m_file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        m_file = ::open(QFile::encodeName(database).constData(), O_RDONLY | O_CLOEXEC);
         if (m_file < 0) {
             *error = QStringLiteral("cannot open %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+                         .arg(database, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
         if (::flock(m_file, LOCK_EX | LOCK_NB) != 0) {

@@ -61,6 +61,7 @@ private:
 PGresult *run(pg_conn *connection, const char *sql, const std::vector<QByteArray> &parameters = {})
 {
     std::vector<const char *> values;
+    values.reserve(parameters.size());
     for (const QByteArray &parameter : parameters)
         values.push_back(parameter.constData());
     return PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr, values.data(),

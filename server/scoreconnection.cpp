@@ -185,8 +185,9 @@ void ScoreConnection::timerEvent(QTimerEvent *event)
     m_timer.stop();
     switch (m_state) {
     case State::Reading:
+        // The deadlines in the order they rule: two of them end in the same way.
         if (m_quietEnd.hasExpired())
-            quiet();
+            quiet(); // NOLINT(bugprone-branch-clone)
         else if (m_lifeEnd.hasExpired())
             reject(RejectReason::TooSlow, QStringLiteral("the submission took longer than %1.")
                                               .arg(seconds(m_limits.lifetimeMs)));

@@ -20,7 +20,10 @@ struct ScoreKey
     double score = 0.0;
     qint64 id = 0;
 
+    // clang-tidy 14 takes the defaulted comparison's zero for a null pointer.
+    // NOLINTBEGIN(modernize-use-nullptr)
     friend auto operator<=>(const ScoreKey &, const ScoreKey &) = default;
+    // NOLINTEND(modernize-use-nullptr)
 };
 
 class ScoreIndex

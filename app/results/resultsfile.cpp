@@ -58,14 +58,12 @@ bool nextField(const QByteArray &text, qsizetype &pos, QByteArray &field)
         return text[i] == '\r' || text[i] == '\n';
     };
     const auto skipDelimiter = [&] {
-        if (pos < size && text[pos] == ',') {
+        if (pos < size && (text[pos] == ',' || text[pos] == '\n')) {
             ++pos;
         } else if (pos < size && text[pos] == '\r') {
             ++pos;
             if (pos < size && text[pos] == '\n')
                 ++pos;
-        } else if (pos < size && text[pos] == '\n') {
-            ++pos;
         }
     };
     if (text[pos] == '"') {

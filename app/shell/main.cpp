@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     startupMark("QApplication made (platform plugin, display connection)");
     // What Qt did not take as its own is no option of this program.
-    const QStringList rest = app.arguments().mid(1);
+    const QStringList rest = QCoreApplication::arguments().mid(1);
     if (!rest.isEmpty()) {
         std::fprintf(stderr, "orvane: unknown option '%s'\nTry 'orvane --help'.\n",
                      qPrintable(rest.first()));
@@ -74,5 +74,5 @@ int main(int argc, char *argv[])
     program.start();
     startupMark("main window shown");
     markFirstPaint(program.windows().mainWindow());
-    return app.exec();
+    return QApplication::exec();
 }

@@ -15,7 +15,7 @@
 #include <QLocale>
 #include <QScreen>
 
-void Program::prepare(QApplication &app)
+void Program::prepare(QApplication & /*app*/)
 {
     Q_INIT_RESOURCE(assets);
     bool highDensity = false;
@@ -28,11 +28,11 @@ void Program::prepare(QApplication &app)
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 256})
         icon.addPixmap(readPng(QStringLiteral(":/assets/orvane-%1.png").arg(size)));
-    app.setWindowIcon(icon);
-    app.setApplicationName(QStringLiteral("orvane"));
-    app.setApplicationDisplayName(QString());
-    app.setApplicationVersion(QStringLiteral(ORVANE_VERSION_SHOWN));
-    app.setDesktopFileName(QStringLiteral("orvane"));
+    QApplication::setWindowIcon(icon);
+    QApplication::setApplicationName(QStringLiteral("orvane"));
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationVersion(QStringLiteral(ORVANE_VERSION_SHOWN));
+    QApplication::setDesktopFileName(QStringLiteral("orvane"));
 }
 
 Program::Program(QApplication &app, KernelSet *kernels, SystemProbe *probe)

@@ -10,7 +10,7 @@ const QString Finished = QStringLiteral("Benchmark finished at 12:00:00.\r\n");
 
 // Every kernel takes 0.25 s except the power test, whose time is given per cycle, so a cycle's
 // overall time is 1.5 s plus that.
-std::function<double(Kernel, int)> powerTimes(QVector<double> times)
+std::function<double(Kernel, int)> powerTimes(const QVector<double> &times)
 {
     return [times](Kernel k, int call) {
         return k == Kernel::Power ? times.value(call) : 0.25;

@@ -75,7 +75,7 @@ QStringList args(std::initializer_list<const char *> words)
 
 QString write(const QString &root, const QString &path, const QByteArray &bytes)
 {
-    const QString file = QDir(root).filePath(path);
+    QString file = QDir(root).filePath(path);
     QDir().mkpath(QFileInfo(file).path());
     QFile out(file);
     out.open(QIODevice::WriteOnly);

@@ -121,7 +121,7 @@ QProcessEnvironment holding(const QTemporaryDir &dir)
     return environment;
 }
 
-QStringList fixed(QStringList more)
+QStringList fixed(const QStringList &more)
 {
     return QStringList{QStringLiteral("--library"), QStringLiteral(FIXED_KERNELS),
                        QStringLiteral("--json")} +
@@ -254,7 +254,7 @@ void TestOrvaneBench::sameScoreAsTheWindow()
         ran.json.value(u"threads").toArray()[0].toObject().value(u"cycles").toArray();
     QCOMPARE(cycles.size(), 3);
     // The log holds each cycle's total as the window showed it.
-    for (const QJsonValue &cycle : cycles) {
+    for (const QJsonValue cycle : cycles) {
         const QString line = QStringLiteral("Cycle %1 Completed. Time: %2 seconds.")
                                  .arg(cycle.toObject().value(u"cycle").toInt())
                                  .arg(cycle.toObject().value(u"overall").toDouble());
@@ -331,7 +331,7 @@ void TestOrvaneBench::twoThreadsOnRealKernels()
     QCOMPARE(threads.size(), 2);
     QVERIFY(threads[0].toObject().value(u"cpu").toInt() !=
             threads[1].toObject().value(u"cpu").toInt());
-    for (const QJsonValue &thread : threads) {
+    for (const QJsonValue thread : threads) {
         QCOMPARE(thread.toObject().value(u"cycles").toArray().size(), 1);
         QCOMPARE(thread.toObject().value(u"cpu").toInt(),
                  thread.toObject().value(u"cycles").toArray()[0].toObject().value(u"cpu").toInt());
@@ -482,7 +482,7 @@ void TestOrvaneBench::wrongResultOnOneThreadStopsEveryThread()
     QVERIFY2(ran.err.contains(QStringLiteral(" WRONG RESULT: thread ")) &&
                  ran.err.contains(QStringLiteral(", cpu 1, cycle 1, addition: expected check ")),
              qPrintable(ran.err));
-    for (const QJsonValue &thread : ran.json.value(u"threads").toArray()) {
+    for (const QJsonValue thread : ran.json.value(u"threads").toArray()) {
         const QJsonObject t = thread.toObject();
         QCOMPARE(t.value(u"wrong_results").toInt(), t.value(u"cpu").toInt() == 1 ? 1 : 0);
     }
@@ -516,7 +516,7 @@ void TestOrvaneBench::wrongResultIsPrintedAtOnce()
     QCOMPARE(process.exitCode(), 3); // a wrong result outweighs the interruption
     const QJsonObject json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
     qint64 wrong = 0;
-    for (const QJsonValue &thread : json.value(u"threads").toArray()) {
+    for (const QJsonValue thread : json.value(u"threads").toArray()) {
         const QJsonObject t = thread.toObject();
         if (t.value(u"cpu").toInt() == 1)
             QVERIFY(t.value(u"wrong_results").toInteger() >= 7);

@@ -116,7 +116,7 @@ QStringList TestAtSpi::namesAnnounced(const QString &path)
 
 AtSpiNode TestAtSpi::mainAfterARun()
 {
-    const AtSpiNode main = window(QStringLiteral("frame"), QStringLiteral("CPU Orvane"));
+    AtSpiNode main = window(QStringLiteral("frame"), QStringLiteral("CPU Orvane"));
     const auto submit = [&] {
         return find(main, QStringLiteral("push button"), QStringLiteral("Submit Results"));
     };

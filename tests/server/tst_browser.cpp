@@ -129,7 +129,7 @@ QJsonValue TestBrowser::webDriver(const QByteArray &verb, const QString &path,
         request, verb, verb == "POST" ? QJsonDocument(body).toJson() : QByteArray());
     if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 30000))
         reply->abort();
-    const QJsonValue value = QJsonDocument::fromJson(reply->readAll()).object().value(u"value");
+    QJsonValue value = QJsonDocument::fromJson(reply->readAll()).object().value(u"value");
     reply->deleteLater();
     return value;
 }

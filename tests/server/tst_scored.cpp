@@ -57,12 +57,15 @@ int idleConnection(quint16 port, int host)
     sockaddr_in from{};
     from.sin_family = AF_INET;
     from.sin_addr.s_addr = htonl(0x7f000000u | static_cast<quint32>(host));
-    ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0) {
+        ::close(fd);
+        return -1;
+    }
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    (void)::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to); // non-blocking
     return fd;
 }
 
@@ -308,6 +311,7 @@ void TestScored::descriptorFloodLeavesBothSidesServing()
                           1024),
              qPrintable(daemon.err));
     std::vector<int> flood;
+    flood.reserve(1300);
     for (int i = 0; i < 1300; ++i)
         flood.push_back(idleConnection(i % 2 ? daemon.port : daemon.reconnectPort, 1 + i % 8));
     for (int i = 0; i < 300; ++i)

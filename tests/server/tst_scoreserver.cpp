@@ -957,6 +957,7 @@ void TestScoreServer::listenerRestsWhenDescriptorsRunOut()
 
     // The clients' sockets exist before the limit is lowered; connecting takes no descriptor.
     std::vector<int> clients;
+    clients.reserve(20);
     for (int i = 0; i < 20; ++i)
         clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     rlimit saved{};
@@ -965,7 +966,7 @@ void TestScoreServer::listenerRestsWhenDescriptorsRunOut()
     for (int fd = 0; fd < 4096; ++fd)
         highest = ::fcntl(fd, F_GETFD) >= 0 ? fd : highest;
     rlimit lowered = saved;
-    lowered.rlim_cur = static_cast<rlim_t>(highest + 1);
+    lowered.rlim_cur = static_cast<rlim_t>(highest) + 1;
     QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
     // Every free descriptor below the limit taken, then three given back.
     std::vector<int> fillers;
@@ -978,7 +979,7 @@ void TestScoreServer::listenerRestsWhenDescriptorsRunOut()
     address.sin_port = htons(listener.ports().value(0));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (const int client : clients)
-        ::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        (void)::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address);
 
     QElapsedTimer clock;
     clock.start();
@@ -1104,6 +1105,7 @@ void TestScoreServer::logStaysWithinItsCapUnderReaders()
     qint64 longest = 0;
     for (int batch = 0; batch < 400; ++batch) {
         std::vector<ScoreEntry> entries;
+        entries.reserve(100);
         for (int i = 0; i < 100; ++i)
             entries.push_back(storedScore((batch * 100 + i) / 1000.0,
                                           QStringLiteral("n%1").arg(batch * 100 + i)));

@@ -250,6 +250,7 @@ void TestSubmission::ranksMatchCounting()
         return ScoreKey{random.bounded(distinct) / 100.0, id};
     };
     std::vector<ScoreKey> all;
+    all.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count / 2; ++i)
         all.push_back(draw(i + 1));
     ScoreIndex index;

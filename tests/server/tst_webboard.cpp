@@ -196,7 +196,7 @@ void TestWebBoard::topIsTheBoardPageByPage()
         QCOMPARE(page.value(u"total").toInt(), 120);
         const QJsonArray entries = page.value(u"entries").toArray();
         QCOMPARE(entries.size(), offset == 100 ? 20 : 50);
-        for (const QJsonValue &value : entries) {
+        for (const QJsonValue value : entries) {
             const QJsonObject entry = value.toObject();
             const ScoreEntry &stored = board[static_cast<std::size_t>(seen++)];
             QCOMPARE(entry.value(u"nickname").toString(), stored.nickname);
@@ -464,6 +464,7 @@ void TestWebBoard::slowHeadsFromOneAddressLeaveOthersServed()
 {
     startWeb({});
     std::vector<std::unique_ptr<QTcpSocket>> slow;
+    slow.reserve(260);
     for (int i = 0; i < 260; ++i)
         slow.push_back(client(web->port(), loopback(1), "GET /api/top HTTP/1.1\r\nHo"));
     const auto open = [&slow] {
@@ -492,6 +493,7 @@ void TestWebBoard::slowHeadsMakeRoomAtTheCap()
     limits.maxPerPeer = 2;
     startWeb(limits);
     std::vector<std::unique_ptr<QTcpSocket>> slow;
+    slow.reserve(8);
     for (int i = 0; i < 8; ++i)
         slow.push_back(client(web->port(), loopback(1 + i / 2), "GET / HTTP/1.1\r\n"));
     const Raw newcomer = raw(web->port(), Get + Get, 5000, loopback(9));

@@ -481,7 +481,7 @@ void TestAccessibility::editableFieldTakesEditsLikeTyping()
     int start = -1;
     int end = -1;
     iface->textInterface()->selection(0, &start, &end);
-    QCOMPARE(QPair(start, end), QPair(0, 1));
+    QCOMPARE(std::pair(start, end), std::pair(0, 1));
     QCOMPARE(count->selectedText(), QStringLiteral("2"));
 }
 

@@ -168,6 +168,7 @@ void TestClockSpeed::steadyFromTickToTick()
     for (int attempt = 0; attempt < 3; ++attempt) {
         const double before = referenceClockHz();
         std::vector<double> ticks;
+        ticks.reserve(5);
         for (int tick = 0; tick < 5; ++tick)
             ticks.push_back(shownMhz());
         const double after = referenceClockHz();
