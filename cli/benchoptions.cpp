@@ -1,5 +1,6 @@
 #include "benchoptions.h"
 
+#include "core/numbertext.h"
 #include "core/scoreprotocol.h"
 #include "submit/submissionclient.h"
 
@@ -10,8 +11,6 @@
 
 namespace {
 
-// The longest nickname the submission window lets one type.
-constexpr int NicknameLimit = 10;
 constexpr int CycleLimit = 1000000;
 
 const QCommandLineOption CyclesOption(QStringLiteral("cycles"), QString(), QStringLiteral("N"));
@@ -36,11 +35,10 @@ const QCommandLineOption VersionOption(QStringLiteral("version"), QString());
 
 bool parsePort(const QString &text, quint16 *port)
 {
-    bool ok = false;
-    const uint value = text.toUInt(&ok);
-    if (!ok || value < 1 || value > 65535)
+    const auto value = wholeNumber(text, 1, 65535);
+    if (!value)
         return false;
-    *port = static_cast<quint16>(value);
+    *port = static_cast<quint16>(*value);
     return true;
 }
 
@@ -72,14 +70,13 @@ std::optional<OptionsError> readCount(const QCommandLineParser &parser, BenchOpt
                                       int maxThreads)
 {
     if (parser.isSet(CyclesOption)) {
-        bool ok = false;
-        const int cycles = parser.value(CyclesOption).toInt(&ok);
-        if (!ok || cycles < 1 || cycles > CycleLimit)
+        const auto cycles = wholeNumber(parser.value(CyclesOption), 1, CycleLimit);
+        if (!cycles)
             return OptionsError{QStringLiteral("--cycles takes a whole number from 1 to %1, not "
                                                "\"%2\"")
                                     .arg(CycleLimit)
                                     .arg(parser.value(CyclesOption))};
-        options.cycles = cycles;
+        options.cycles = static_cast<int>(*cycles);
     }
     if (parser.isSet(DurationOption)) {
         options.duration = parseDuration(parser.value(DurationOption));
@@ -92,18 +89,17 @@ std::optional<OptionsError> readCount(const QCommandLineParser &parser, BenchOpt
         return OptionsError{QStringLiteral("--cycles and --duration cannot be given together")};
     if (parser.isSet(ThreadsOption)) {
         const QString text = parser.value(ThreadsOption);
-        bool ok = false;
-        const int threads = text.toInt(&ok);
+        const auto threads = wholeNumber(text, 1, maxThreads);
         if (text == u"all") {
             options.allThreads = true;
             options.threads = maxThreads;
-        } else if (!ok || threads < 1 || threads > maxThreads) {
+        } else if (!threads) {
             return OptionsError{QStringLiteral("--threads takes \"all\" or a number from 1 to %1 "
                                                "(the processors this program may use), not \"%2\"")
                                     .arg(maxThreads)
                                     .arg(text)};
         } else {
-            options.threads = threads;
+            options.threads = static_cast<int>(*threads);
         }
     }
     return std::nullopt;
@@ -161,8 +157,9 @@ std::optional<std::chrono::milliseconds> parseDuration(const QString &text)
 std::optional<QString> nicknameProblem(const QString &nickname)
 {
     const qsizetype characters = nickname.toUcs4().size();
-    if (characters < 1 || characters > NicknameLimit)
-        return QStringLiteral("a nickname has 1 to %1 characters").arg(NicknameLimit);
+    if (characters < 1 || characters > ScoreProtocol::MaxNicknameLength)
+        return QStringLiteral("a nickname has 1 to %1 characters")
+            .arg(ScoreProtocol::MaxNicknameLength);
     if (nickname.startsWith(QLatin1Char(' ')) || nickname.endsWith(QLatin1Char(' ')))
         return QStringLiteral("a nickname may not begin or end with a blank");
     for (const QChar c : nickname) {

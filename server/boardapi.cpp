@@ -2,6 +2,7 @@
 
 #include "submission.h"
 
+#include "core/numbertext.h"
 #include "core/referencemachines.h"
 
 #include <QCryptographicHash>
@@ -87,21 +88,6 @@ Parameter parameter(const Query &query, const QString &name)
         found.value = value;
     }
     return found;
-}
-
-// A whole number written in digits alone, within [lowest, highest].
-std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-    }
-    const qint64 value = text.toLongLong();
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
 }
 
 qint64 fileSize(const QString &path)
@@ -241,8 +227,8 @@ http::Response BoardApi::top(const Query &query)
     const Parameter limitText = parameter(query, QStringLiteral("limit"));
     const Parameter offsetText = parameter(query, QStringLiteral("offset"));
     const Parameter afterText = parameter(query, QStringLiteral("after"));
-    const auto limit = limitText.value ? whole(*limitText.value, 1, MaxLimit) : DefaultLimit;
-    const auto offset = offsetText.value ? whole(*offsetText.value, 0, MaxOffset) : 0;
+    const auto limit = limitText.value ? wholeNumber(*limitText.value, 1, MaxLimit) : DefaultLimit;
+    const auto offset = offsetText.value ? wholeNumber(*offsetText.value, 0, MaxOffset) : 0;
     const auto after = afterText.value ? keyOf(*afterText.value) : std::nullopt;
     if (!limit || limitText.repeated)
         return http::errorResponse(
@@ -270,13 +256,13 @@ http::Response BoardApi::top(const Query &query)
         if (p.from > p.total)
             return p;
         p.keys = index.slice(p.from, *limit);
-        for (std::size_t i = 0; i < p.keys.size(); ++i) {
-            // Equal scores share a place; the next score takes its own place on the board.
-            if (i > 0 && p.keys[i].score == p.keys[i - 1].score)
-                p.ranks.push_back(p.ranks.back());
-            else
-                p.ranks.push_back(i == 0 ? index.countBelow(p.keys[i].score) + 1
-                                         : p.from + static_cast<qint64>(i) + 1);
+        if (!p.keys.empty()) {
+            std::vector<double> scores;
+            scores.reserve(p.keys.size());
+            for (const ScoreKey &key : p.keys)
+                scores.push_back(key.score);
+            // The page's first entry may share its place with entries on the page before.
+            p.ranks = boardPlaces(scores, p.from, index.countBelow(scores.front()) + 1);
         }
         return p;
     });

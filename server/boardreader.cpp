@@ -1,16 +1,11 @@
 #include "boardreader.h"
 
 #include "scoredatabase.h"
+#include "sqlitetext.h"
 
 #include <sqlite3.h>
 
 namespace {
-
-QString text(sqlite3_stmt *statement, int column)
-{
-    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    return QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column));
-}
 
 // A row of (id, score, score_text, nickname, submitted), without its place.
 BoardEntry entryAt(sqlite3_stmt *statement)
@@ -18,9 +13,9 @@ BoardEntry entryAt(sqlite3_stmt *statement)
     BoardEntry entry;
     entry.id = sqlite3_column_int64(statement, 0);
     entry.score = sqlite3_column_double(statement, 1);
-    entry.scoreText = text(statement, 2);
-    entry.nickname = text(statement, 3);
-    entry.submitted = text(statement, 4);
+    entry.scoreText = columnText(statement, 2);
+    entry.nickname = columnText(statement, 3);
+    entry.submitted = columnText(statement, 4);
     return entry;
 }
 

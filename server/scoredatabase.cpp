@@ -1,5 +1,8 @@
 #include "scoredatabase.h"
 
+#include "scoreindex.h"
+#include "sqlitetext.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -20,12 +23,6 @@ const char *const SchemaObjects[][3] = {
      "CREATE INDEX scores_by_nickname ON scores (nickname, score, id)"},
 };
 
-QString text(sqlite3_stmt *statement, int column)
-{
-    const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    return QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column));
-}
-
 bool bind(sqlite3_stmt *statement, int index, const QString &value)
 {
     const QByteArray bytes = value.toUtf8();
@@ -42,7 +39,7 @@ QString firstValue(sqlite3 *db, const char *sql, int *status = nullptr)
     if (result == SQLITE_OK) {
         result = sqlite3_step(statement);
         if (result == SQLITE_ROW)
-            value = text(statement, 0);
+            value = columnText(statement, 0);
     }
     sqlite3_finalize(statement);
     if (status)
@@ -114,7 +111,7 @@ std::unique_ptr<ScoreDatabase> ScoreDatabase::open(const QString &path, QString 
         SQLITE_OK)
         return fail(database->lastError());
     const int stepped = sqlite3_step(mode);
-    const QString journal = stepped == SQLITE_ROW ? text(mode, 0) : QString();
+    const QString journal = stepped == SQLITE_ROW ? columnText(mode, 0) : QString();
     sqlite3_finalize(mode);
     if (stepped != SQLITE_ROW)
         return fail(database->lastError());
@@ -186,7 +183,8 @@ bool ScoreDatabase::checkSchema(QString *error)
         return false;
     }
     while (sqlite3_step(statement) == SQLITE_ROW)
-        found.append({text(statement, 0), text(statement, 1), text(statement, 2)});
+        found.append(
+            {columnText(statement, 0), columnText(statement, 1), columnText(statement, 2)});
     sqlite3_finalize(statement);
 
     QList<QStringList> expected;
@@ -452,10 +450,10 @@ std::optional<ScoreEntry> ScoreDatabase::entry(qint64 id)
         sqlite3_step(statement) == SQLITE_ROW) {
         found = ScoreEntry{id,
                            sqlite3_column_double(statement, 0),
-                           text(statement, 1),
-                           text(statement, 2),
-                           text(statement, 3),
-                           QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs)};
+                           columnText(statement, 1),
+                           columnText(statement, 2),
+                           columnText(statement, 3),
+                           QDateTime::fromString(columnText(statement, 4), Qt::ISODateWithMs)};
     }
     sqlite3_finalize(statement);
     return found;
@@ -473,10 +471,10 @@ std::vector<ScoreEntry> ScoreDatabase::top(qint64 limit)
         while (sqlite3_step(statement) == SQLITE_ROW) {
             ScoreEntry entry;
             entry.score = sqlite3_column_double(statement, 0);
-            entry.scoreText = text(statement, 1);
-            entry.nickname = text(statement, 2);
-            entry.peer = text(statement, 3);
-            entry.submitted = QDateTime::fromString(text(statement, 4), Qt::ISODateWithMs);
+            entry.scoreText = columnText(statement, 1);
+            entry.nickname = columnText(statement, 2);
+            entry.peer = columnText(statement, 3);
+            entry.submitted = QDateTime::fromString(columnText(statement, 4), Qt::ISODateWithMs);
             entry.id = sqlite3_column_int64(statement, 5);
             entries.push_back(entry);
         }
@@ -502,12 +500,14 @@ QString leaderboardText(const std::vector<ScoreEntry> &entries)
     };
     QString text = row(QStringLiteral("Place"), QStringLiteral("Score"), QStringLiteral("Nickname"),
                        QStringLiteral("Submitted (UTC)"));
-    qsizetype place = 0;
+    std::vector<double> scores;
+    scores.reserve(entries.size());
+    for (const ScoreEntry &entry : entries)
+        scores.push_back(entry.score);
+    const std::vector<qint64> places = boardPlaces(scores, 0, 1);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ScoreEntry &entry = entries[i];
-        if (i == 0 || entry.score != entries[i - 1].score)
-            place = static_cast<qsizetype>(i) + 1;
-        text += row(QStringLiteral("#%1").arg(place), entry.scoreText + QStringLiteral(" s"),
+        text += row(QStringLiteral("#%1").arg(places[i]), entry.scoreText + QStringLiteral(" s"),
                     entry.nickname,
                     entry.submitted.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     }

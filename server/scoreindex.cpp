@@ -154,3 +154,18 @@ double ScoreIndex::bytesPerKey() const
         bytes += block.capacity() * sizeof(ScoreKey);
     return static_cast<double>(bytes) / static_cast<double>(m_size);
 }
+
+std::vector<qint64> boardPlaces(const std::vector<double> &scores, qint64 from, qint64 firstPlace)
+{
+    std::vector<qint64> places;
+    places.reserve(scores.size());
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        if (i == 0)
+            places.push_back(firstPlace);
+        else if (scores[i] == scores[i - 1])
+            places.push_back(places.back());
+        else
+            places.push_back(from + static_cast<qint64>(i) + 1);
+    }
+    return places;
+}

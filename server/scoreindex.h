@@ -15,6 +15,11 @@
 #include <shared_mutex>
 #include <vector>
 
+// The places of consecutive entries of the board, whose scores are given in board order: the
+// first is at zero-based position `from` and has the place `firstPlace`; an entry whose score
+// equals the one before shares its place, any other takes the place its position gives it.
+std::vector<qint64> boardPlaces(const std::vector<double> &scores, qint64 from, qint64 firstPlace);
+
 struct ScoreKey
 {
     double score = 0.0;

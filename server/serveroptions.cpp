@@ -1,5 +1,7 @@
 #include "serveroptions.h"
 
+#include "core/numbertext.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -62,15 +64,6 @@ void describe(QCommandLineParser &parser)
                        RemoveNicknameOption});
 }
 
-std::optional<qint64> whole(const QString &text, qint64 lowest, qint64 highest)
-{
-    bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok || value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &arguments)
@@ -87,7 +80,7 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
     options.help = parser.isSet(QStringLiteral("help"));
     options.version = parser.isSet(QStringLiteral("version"));
 
-    const auto port = whole(parser.value(PortOption), 0, 65534);
+    const auto port = wholeNumber(parser.value(PortOption), 0, 65534);
     if (!port)
         return OptionsError{QStringLiteral("The port must be a whole number from 0 to 65534, "
                                            "not '%1'.")
@@ -95,7 +88,7 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
     options.port = static_cast<quint16>(*port);
 
     if (parser.isSet(HttpOption)) {
-        const auto http = whole(parser.value(HttpOption), 0, 65535);
+        const auto http = wholeNumber(parser.value(HttpOption), 0, 65535);
         if (!http)
             return OptionsError{QStringLiteral("The web port must be a whole number from 0 to "
                                                "65535, not '%1'.")
@@ -124,14 +117,14 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
         return OptionsError{
             QStringLiteral("'%1' is not an IP address.").arg(parser.value(ListenOption))};
 
-    const auto clients = whole(parser.value(MaxClientsOption), 1, 100000);
+    const auto clients = wholeNumber(parser.value(MaxClientsOption), 1, 100000);
     if (!clients)
         return OptionsError{QStringLiteral("The client count must be a whole number from 1 to "
                                            "100000, not '%1'.")
                                 .arg(parser.value(MaxClientsOption))};
     options.maxClients = static_cast<int>(*clients);
 
-    const auto perPeer = whole(parser.value(MaxPerPeerOption), 1, 100000);
+    const auto perPeer = wholeNumber(parser.value(MaxPerPeerOption), 1, 100000);
     if (!perPeer)
         return OptionsError{QStringLiteral("The count for --max-per-peer must be a whole number "
                                            "from 1 to 100000, not '%1'.")
@@ -140,7 +133,7 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
 
     if (parser.isSet(RemoveIdOption)) {
         options.removeId =
-            whole(parser.value(RemoveIdOption), 1, std::numeric_limits<qint64>::max());
+            wholeNumber(parser.value(RemoveIdOption), 1, std::numeric_limits<qint64>::max());
         if (!options.removeId)
             return OptionsError{
                 QStringLiteral("--remove-id takes a score's id, a whole number of 1 "
@@ -158,7 +151,7 @@ std::variant<ServerOptions, OptionsError> parseOptions(const QStringList &argume
         return OptionsError{QStringLiteral("--top, --remove-id and --remove-nickname each run on "
                                            "their own.")};
     if (parser.isSet(TopOption)) {
-        options.top = whole(parser.value(TopOption), 1, std::numeric_limits<int>::max());
+        options.top = wholeNumber(parser.value(TopOption), 1, std::numeric_limits<int>::max());
         if (!options.top)
             return OptionsError{QStringLiteral("The count for --top must be a whole number of 1 "
                                                "or more, not '%1'.")

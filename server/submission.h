@@ -4,6 +4,8 @@
 // the sender to fall quiet), or can never become one, and why.
 #pragma once
 
+#include "core/scoreprotocol.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,9 +13,9 @@
 
 namespace submission {
 
-inline constexpr qsizetype MaxNicknameLength = 10; // characters
-inline constexpr double MaxScore = 100000.0;       // seconds
-inline constexpr qsizetype MaxScoreLength = 16;    // characters of the score text
+inline constexpr qsizetype MaxNicknameLength = ScoreProtocol::MaxNicknameLength;
+inline constexpr double MaxScore = ScoreProtocol::MaxScore;
+inline constexpr qsizetype MaxScoreLength = 16; // characters of the score text
 
 struct Accepted
 {

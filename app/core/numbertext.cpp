@@ -77,3 +77,18 @@ std::optional<Currency> readCurrency(const QString &text, const QLocale &locale)
         return Currency::fromDouble(*value);
     return std::nullopt;
 }
+
+std::optional<qint64> wholeNumber(QStringView text, qint64 lowest, qint64 highest)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    if (value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}

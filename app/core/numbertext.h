@@ -21,3 +21,7 @@ QString currencyText(Currency value, const QLocale &locale = QLocale());
 // sign, fraction and exponent; no thousands separators. Anything else gives no value.
 std::optional<double> readNumber(const QString &text, const QLocale &locale = QLocale());
 std::optional<Currency> readCurrency(const QString &text, const QLocale &locale = QLocale());
+
+// A whole number written in ASCII digits alone (no sign, no blanks, at most 18 digits), within
+// [lowest, highest]; anything else gives no value. For counts, ports and limits given as text.
+std::optional<qint64> wholeNumber(QStringView text, qint64 lowest, qint64 highest);

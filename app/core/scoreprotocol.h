@@ -10,5 +10,9 @@ inline constexpr char EndMarker[] = "data";
 inline constexpr int DefaultPort = 1337;
 // Where a client reconnects after a socket error.
 inline constexpr int ReconnectPort = 1338;
+// What a server takes: a nickname of at most this many characters, a score of at most this many
+// seconds.
+inline constexpr int MaxNicknameLength = 10;
+inline constexpr double MaxScore = 100000.0;
 
 } // namespace ScoreProtocol

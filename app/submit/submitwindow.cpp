@@ -42,6 +42,7 @@ void SubmitWindow::ensureLoaded()
     ui = std::make_unique<Ui::SubmitControls>();
     m_controls = new QWidget(this);
     ui->setupUi(m_controls);
+    ui->Text7->setMaxLength(ScoreProtocol::MaxNicknameLength);
     ui->imgLogo->setPixmap(readPng(QStringLiteral(":/assets/logo.png")));
     fitCaptions(m_controls);
     m_controls->move(0, 0);

@@ -22,6 +22,8 @@ private slots:
     void readNumber();
     void roundTripThroughText_data();
     void roundTripThroughText();
+    void wholeNumber_data();
+    void wholeNumber();
     void timeTextHasNoZone_data();
     void timeTextHasNoZone();
 };
@@ -207,6 +209,43 @@ void TestNumberText::timeTextHasNoZone()
     QFETCH(QString, locale);
     QFETCH(QString, text);
     QCOMPARE(::timeText(QTime(14, 5, 9), QLocale(locale)), text);
+}
+
+void TestNumberText::wholeNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("lowest");
+    QTest::addColumn<qint64>("highest");
+    QTest::addColumn<qint64>("expected"); // -1: no value
+    const qint64 most = std::numeric_limits<qint64>::max();
+    QTest::newRow("lowest") << "1" << qint64(1) << qint64(65535) << qint64(1);
+    QTest::newRow("highest") << "65535" << qint64(1) << qint64(65535) << qint64(65535);
+    QTest::newRow("above") << "65536" << qint64(1) << qint64(65535) << qint64(-1);
+    QTest::newRow("below") << "0" << qint64(1) << qint64(65535) << qint64(-1);
+    QTest::newRow("leading zeros") << "007" << qint64(0) << qint64(10) << qint64(7);
+    QTest::newRow("eighteen digits")
+        << "999999999999999999" << qint64(0) << most << qint64(999999999999999999);
+    QTest::newRow("nineteen digits") << "1000000000000000000" << qint64(0) << most << qint64(-1);
+    QTest::newRow("past 2^64") << "18446744073709551617" << qint64(0) << most << qint64(-1);
+    QTest::newRow("plus sign") << "+5" << qint64(0) << qint64(10) << qint64(-1);
+    QTest::newRow("minus sign") << "-1" << qint64(-5) << qint64(10) << qint64(-1);
+    QTest::newRow("blank before") << " 5" << qint64(0) << qint64(10) << qint64(-1);
+    QTest::newRow("blank after") << "5 " << qint64(0) << qint64(10) << qint64(-1);
+    QTest::newRow("empty") << "" << qint64(0) << qint64(10) << qint64(-1);
+    QTest::newRow("hexadecimal") << "0x10" << qint64(0) << qint64(100) << qint64(-1);
+    QTest::newRow("other digits") << QStringLiteral("\u0661\u0662") << qint64(0) << qint64(100)
+                                  << qint64(-1);
+    QTest::newRow("fraction") << "1.0" << qint64(0) << qint64(10) << qint64(-1);
+}
+
+void TestNumberText::wholeNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(qint64, lowest);
+    QFETCH(qint64, highest);
+    QFETCH(qint64, expected);
+    const std::optional<qint64> value = ::wholeNumber(text, lowest, highest);
+    QCOMPARE(value.value_or(-1), expected);
 }
 
 QTEST_GUILESS_MAIN(TestNumberText)

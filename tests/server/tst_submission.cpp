@@ -38,6 +38,8 @@ private slots:
     void badOptions_data();
     void badOptions();
     void leaderboardSharesPlaces();
+    void boardPlaces_data();
+    void boardPlaces();
 };
 
 void TestSubmission::verdict_data()
@@ -327,6 +329,7 @@ void TestSubmission::badOptions_data()
         << words({"--port", "65535"}) << "The port must be";
     QTest::newRow("port not a number") << words({"--port", "http"}) << "The port must be";
     QTest::newRow("negative port") << words({"--port", "-1"}) << "The port must be";
+    QTest::newRow("port with a sign") << words({"--port", "+1337"}) << "The port must be";
     QTest::newRow("no clients") << words({"--max-clients", "0"}) << "The client count";
     QTest::newRow("no share per address")
         << words({"--max-per-peer", "0"}) << "The count for --max-per-peer";
@@ -364,6 +367,37 @@ void TestSubmission::leaderboardSharesPlaces()
     QCOMPARE(lines[2], QStringLiteral("   #2  1.5 s      anonymous  2026-12-07 16:05:01"));
     QCOMPARE(lines[3], QStringLiteral("   #2  1.50 s     bo         2026-12-07 16:05:01"));
     QCOMPARE(lines[4], QStringLiteral("   #4  2 s        été        2026-12-07 16:05:01"));
+}
+
+void TestSubmission::boardPlaces_data()
+{
+    QTest::addColumn<std::vector<double>>("scores");
+    QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("firstPlace");
+    QTest::addColumn<std::vector<qint64>>("places");
+    QTest::newRow("nothing") << std::vector<double>{} << qint64(0) << qint64(1)
+                             << std::vector<qint64>{};
+    QTest::newRow("all different")
+        << std::vector<double>{1, 2, 3} << qint64(0) << qint64(1) << std::vector<qint64>{1, 2, 3};
+    QTest::newRow("a tie, then the next place its position gives")
+        << std::vector<double>{1, 2, 2, 3} << qint64(0) << qint64(1)
+        << std::vector<qint64>{1, 2, 2, 4};
+    QTest::newRow("all equal") << std::vector<double>{5, 5, 5} << qint64(0) << qint64(1)
+                               << std::vector<qint64>{1, 1, 1};
+    // A page from position 10 whose first two scores tie with scores on the page before.
+    QTest::newRow("a page starting inside a tie")
+        << std::vector<double>{4, 4, 6} << qint64(10) << qint64(8) << std::vector<qint64>{8, 8, 13};
+    QTest::newRow("a page starting after a tie")
+        << std::vector<double>{6, 7} << qint64(10) << qint64(11) << std::vector<qint64>{11, 12};
+}
+
+void TestSubmission::boardPlaces()
+{
+    QFETCH(std::vector<double>, scores);
+    QFETCH(qint64, from);
+    QFETCH(qint64, firstPlace);
+    QFETCH(std::vector<qint64>, places);
+    QCOMPARE(::boardPlaces(scores, from, firstPlace), places);
 }
 
 QTEST_GUILESS_MAIN(TestSubmission)
