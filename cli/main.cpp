@@ -5,18 +5,15 @@
 #include "kernelfile.h"
 #include "report.h"
 #include "runlog.h"
+#include "scoresending.h"
 #include "temperature.h"
 
 #include "core/version.h"
-#include "submit/submissionclient.h"
 #include "submit/tcpconnection.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QHostInfo>
 
 #include <condition_variable>
 #include <csignal>
@@ -72,72 +69,6 @@ QString clockTime(qint64 ms)
                            .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
                            .arg(s % 60, 2, 10, QLatin1Char('0'))
                      : QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
-// The submission window's part, played on the command line: the nickname and server come from
-// the options, the reply and any message are kept to be reported.
-class CommandLineSubmitView final : public SubmitView
-{
-public:
-    CommandLineSubmitView(const BenchOptions &options, QString score)
-        : m_options(options), m_score(std::move(score))
-    {}
-
-    QString nickname() const override { return m_options.nickname; }
-    void setNickname(const QString &) override {}
-    void focusNickname() override {}
-    QString serverAddress() const override { return m_options.submitHost; }
-    QString serverPort() const override { return QString::number(m_options.submitPort); }
-    QString score() const override { return m_score; }
-    void setReply(const QString &text) override { reply = text; }
-    void setProcessEnabled(bool) override {}
-    void showMessage(const QString &text, const QString &, MessageIcon) override
-    {
-        if (problem.isEmpty())
-            problem = text;
-    }
-    void letEventsRun() override { QCoreApplication::processEvents(); }
-    void destroyControls() override { failed = true; }
-    void hideWindow() override {}
-
-    QString reply;
-    QString problem;
-    bool failed = false;
-
-private:
-    const BenchOptions &m_options;
-    QString m_score;
-};
-
-struct Submission
-{
-    bool ok = false;
-    QString reply;
-    QString problem;
-};
-
-// Sent as the window sends it; a success only when the server thanks for it.
-Submission submit(const BenchOptions &options, const QString &score)
-{
-    CommandLineSubmitView view(options, score);
-    SubmissionClient client(view, 1000, 5000, options.submitPort + 1);
-    client.processResults();
-    // The server answers with one line and closes; wait for both, a while at most.
-    const QDeadlineTimer deadline(15000);
-    while (
-        !view.failed && !deadline.hasExpired() && signalsReceived.load() == 0 &&
-        (view.reply.isEmpty() || client.socket().isConnected() || client.socket().isConnecting()))
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    client.controlsDestroyed();
-    Submission result;
-    result.reply = view.reply.trimmed();
-    result.problem = view.problem;
-    result.ok = !view.failed && result.reply.startsWith(QLatin1String("Thanks"));
-    if (!result.ok && result.problem.isEmpty())
-        result.problem = result.reply.isEmpty()
-                             ? QStringLiteral("the server did not answer")
-                             : QStringLiteral("the server refused it: ") + result.reply;
-    return result;
 }
 
 // What the workers and the main thread share while the cycles run.
@@ -361,18 +292,6 @@ void superviseWorkers(Run &run)
                            : QStringLiteral("\r\033[K"));
 }
 
-// Whether the server named for --submit can be found, before any cycle runs.
-std::optional<QString> serverProblem(const BenchOptions &options)
-{
-    if (!options.submit || !QHostAddress(options.submitHost).isNull())
-        return std::nullopt;
-    const QHostInfo found = QHostInfo::fromName(options.submitHost);
-    if (found.error() != QHostInfo::NoError || found.addresses().isEmpty())
-        return QStringLiteral("cannot find the score server %1: %2")
-            .arg(options.submitHost, found.errorString());
-    return std::nullopt;
-}
-
 // Prints a failure that ends the program before any cycle ran, in JSON too when asked.
 int failEarly(BenchReport &report, const QString &failure)
 {
@@ -381,32 +300,6 @@ int failEarly(BenchReport &report, const QString &failure)
         print(stdout, QString::fromUtf8(reportJson(report).toJson(QJsonDocument::Indented)));
     print(stderr, QStringLiteral("orvane-bench: ") + failure + QLatin1Char('\n'));
     return 1;
-}
-
-QJsonObject sendScore(const BenchReport &report, int *status)
-{
-    const BenchOptions &options = report.options;
-    const QString server =
-        options.submitHost + QLatin1Char(':') + QString::number(options.submitPort);
-    const Score score = report.score();
-    if (*status != 0 || score.text.isEmpty()) {
-        if (*status == 0)
-            *status = 1;
-        return {{QStringLiteral("sent"), false},
-                {QStringLiteral("server"), server},
-                {QStringLiteral("problem"),
-                 score.text.isEmpty() ? QStringLiteral("not sent: no cycle counts towards a score")
-                                      : QStringLiteral("not sent: the run did not end cleanly")}};
-    }
-    const Submission sent = submit(options, score.text);
-    QJsonObject submission{{QStringLiteral("sent"), sent.ok},
-                           {QStringLiteral("server"), server},
-                           {QStringLiteral("reply"), sent.reply}};
-    if (!sent.ok) {
-        submission.insert(QStringLiteral("problem"), sent.problem);
-        *status = 1;
-    }
-    return submission;
 }
 
 } // namespace
@@ -498,7 +391,7 @@ int main(int argc, char *argv[])
     int status = exitStatus(report);
     QJsonObject submission;
     if (options.submit)
-        submission = sendScore(report, &status);
+        submission = sendScore(report, &status, [] { return signalsReceived.load() != 0; });
     const bool written = printReport(report, submission);
     if (!options.json && options.submit) {
         if (submission.value(QStringLiteral("sent")).toBool())

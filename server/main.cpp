@@ -1,4 +1,5 @@
 // orvane-scored: the score server that Orvane's "Submit Results" talks to.
+#include "leaderboardtext.h"
 #include "postgresstore.h"
 #include "scoredatabase.h"
 #include "scoreserver.h"

@@ -102,6 +102,3 @@ private:
     quint64 m_logDevice = 0;
     quint64 m_logInode = 0;
 };
-
-// The board as printed by --top: place (shared by equal scores), score, nickname, time.
-QString leaderboardText(const std::vector<ScoreEntry> &entries);

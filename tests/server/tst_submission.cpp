@@ -1,3 +1,4 @@
+#include "leaderboardtext.h"
 #include "scoredatabase.h"
 #include "scoreindex.h"
 #include "serveroptions.h"
