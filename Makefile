@@ -97,7 +97,7 @@ format-check: deps-test
 # Every C and C++ source of the release build through clang-tidy, with the checks in
 # .clang-tidy; any finding fails.
 lint: deps-test build
-	run-clang-tidy -p $(BUILD_DIR) -quiet -j 2 -extra-arg=-Wno-ignored-optimization-argument \
+	run-clang-tidy -p $(BUILD_DIR) -quiet -j $(shell nproc) -extra-arg=-Wno-ignored-optimization-argument \
 		-header-filter='^$(CURDIR)/(app|server|cli|tests|bench|kernels)/' \
 		'^$(CURDIR)/(app|server|cli|tests|bench|kernels)/.*\.(c|cpp)$$'
 

@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*"; failed=1; }
 ls "$first"/*.deb >/dev/null 2>&1 || { echo "FAIL: no packages in $first (run make package)"; exit 1; }
 cmake -S "$source" --preset package -B "$second" >/dev/null || { echo "FAIL: cmake could not configure $second"; exit 1; }
 rm -rf "$second/packages"
-cmake --build "$second" --parallel 2 >/dev/null &&
+cmake --build "$second" --parallel "$(nproc)" >/dev/null &&
     cmake --build "$second" --target debian-packages >/dev/null ||
     { echo "FAIL: the second build did not make its packages"; exit 1; }
 
