@@ -11,9 +11,6 @@
 
 namespace {
 
-// How often the table is looked at for changes made by other programs.
-constexpr int ChangesIntervalMs = 250;
-
 QString busy()
 {
     return QStringLiteral("the server is busy; please try again in a moment.");
@@ -22,26 +19,8 @@ QString busy()
 } // namespace
 
 ScoreServer::ScoreServer(ScoreStore &database, Limits limits, QObject *parent)
-    : QObject(parent), m_database(database), m_limits(limits)
+    : QObject(parent), m_limits(limits), m_board(database)
 {
-    std::vector<ScoreEntry> best = database.top(1);
-    if (!best.empty())
-        m_best = best.front();
-    m_index.write([&database](ScoreIndex &index) {
-        index.assign(database.allKeys().value_or(std::vector<ScoreKey>()));
-        return 0;
-    });
-    // Another program may remove or change rows (an operator's command, sqlite3 by hand): the
-    // ranks follow within a second.
-    m_changesTimer.setInterval(ChangesIntervalMs);
-    connect(&m_changesTimer, &QTimer::timeout, this, &ScoreServer::followChanges);
-    m_changesTimer.start();
-    // Everything that fell quiet in one pass of the event loop goes into one transaction.
-    m_commitTimer.setSingleShot(true);
-    m_commitTimer.setInterval(0);
-    connect(&m_commitTimer, &QTimer::timeout, this, &ScoreServer::startCommit);
-    m_writer.setMaxThreadCount(1);
-    m_writer.setExpiryTimeout(-1);
     m_roomTimer.setInterval(std::clamp(std::min(m_limits.holdMs, m_limits.waitMs) / 8, 10, 250));
     connect(&m_roomTimer, &QTimer::timeout, this, [this] {
         expireWaiting();
@@ -339,168 +318,33 @@ void ScoreServer::closed(ScoreConnection *connection)
 
 void ScoreServer::queue(ScoreConnection *connection, ScoreEntry entry)
 {
-    m_pending.push_back({connection, std::move(entry)});
-    if (!m_committing && !m_commitTimer.isActive())
-        m_commitTimer.start();
-}
-
-void ScoreServer::startCommit()
-{
-    m_commitTimer.stop();
-    if (m_committing || m_pending.empty())
-        return;
-    m_committing = true;
-    auto batch = std::make_shared<std::vector<Pending>>();
-    batch->swap(m_pending);
-    auto entries = std::make_shared<std::vector<ScoreEntry>>();
-    entries->reserve(batch->size());
-    for (const Pending &pending : *batch)
-        entries->push_back(pending.entry);
-    // The sync to disk happens on the writer's thread; answers go out from this one.
-    m_writer.start([this, batch, entries] {
-        QString error;
-        std::vector<qint64> ids;
-        const bool stored = m_database.add(*entries, &error, &ids);
-        QMetaObject::invokeMethod(
-            this, [this, batch, stored, error, ids] { committed(*batch, stored, error, ids); },
-            Qt::QueuedConnection);
+    m_board.add(std::move(entry), [this, connection](const BoardKeeper::Outcome &outcome) {
+        const ScoreEntry &entry = outcome.entry;
+        if (!outcome.stored) {
+            const QString reason =
+                QStringLiteral("the score could not be stored (%1); please try again later.")
+                    .arg(outcome.error);
+            log(connection->peer(), entry.scoreText,
+                QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
+                QStringLiteral("rejected: ") + reason);
+            rejected(RejectReason::NotStored);
+            connection->answer(QStringLiteral("Rejected: ") + reason);
+            return;
+        }
+        ++m_metrics.accepted;
+        log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
+            QStringLiteral("accepted: #%1 of %2").arg(outcome.place).arg(outcome.count));
+        // One pass over the pattern, so a nickname holding "%3" stays as it is.
+        connection->answer(QStringLiteral("Thanks, %1: %2 s is #%3 of %4. Best: %5 s by %6.")
+                               .arg(entry.nickname, entry.scoreText, QString::number(outcome.place),
+                                    QString::number(outcome.count), outcome.best.scoreText,
+                                    outcome.best.nickname));
     });
 }
 
 void ScoreServer::finishPending()
 {
-    for (;;) {
-        m_writer.waitForDone();
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        if (m_committing)
-            continue;
-        if (m_pending.empty())
-            return;
-        startCommit();
-    }
-}
-
-void ScoreServer::followChanges()
-{
-    if (m_following)
-        return;
-    m_following = true;
-    // On the writer's thread, between batches: its connection sees other connections' commits.
-    m_writer.start([this] {
-        ScoreStore::Changes changes = m_database.changes();
-        // The best after the changes, and its row, read here on the writer's thread.
-        std::optional<ScoreEntry> best;
-        if (changes.any()) {
-            std::optional<ScoreKey> first;
-            if (changes.all) {
-                if (!changes.all->empty())
-                    first = *std::min_element(changes.all->begin(), changes.all->end());
-            } else {
-                first =
-                    m_index.read([&changes](const ScoreIndex &index) -> std::optional<ScoreKey> {
-                        const auto gone = [&changes](const ScoreKey &key) {
-                            return std::find(changes.removed.begin(), changes.removed.end(), key) !=
-                                   changes.removed.end();
-                        };
-                        for (const ScoreKey &key :
-                             index.slice(0, static_cast<qint64>(changes.removed.size()) + 1)) {
-                            if (!gone(key))
-                                return key;
-                        }
-                        return std::nullopt;
-                    });
-                for (const ScoreKey &key : changes.added) {
-                    if (!first || key < *first)
-                        first = key;
-                }
-            }
-            if (first)
-                best = m_database.entry(first->id);
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, changes = std::move(changes), best] {
-                m_following = false;
-                if (!changes.any())
-                    return;
-                const std::optional<ScoreKey> first = m_index.write([&changes](ScoreIndex &index) {
-                    if (changes.all)
-                        index.assign(*changes.all);
-                    for (const ScoreKey &key : changes.removed)
-                        index.remove(key);
-                    for (const ScoreKey &key : changes.added)
-                        index.insert(key);
-                    return index.first();
-                });
-                if (!first)
-                    m_best.reset();
-                else if (best && best->id == first->id)
-                    m_best = best;
-                else if (!m_best || m_best->id != first->id)
-                    refreshBest(first->id); // scores came in meanwhile
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void ScoreServer::refreshBest(qint64 id)
-{
-    m_writer.start([this, id] {
-        const std::optional<ScoreEntry> best = m_database.entry(id);
-        QMetaObject::invokeMethod(
-            this,
-            [this, best] {
-                const auto first =
-                    m_index.read([](const ScoreIndex &index) { return index.first(); });
-                if (best && first && first->id == best->id)
-                    m_best = best;
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void ScoreServer::committed(const std::vector<Pending> &batch, bool stored, const QString &error,
-                            const std::vector<qint64> &ids)
-{
-    m_committing = false;
-    if (!stored) {
-        const QString reason =
-            QStringLiteral("the score could not be stored (%1); please try again later.")
-                .arg(error);
-        for (const Pending &pending : batch) {
-            log(pending.connection->peer(), pending.entry.scoreText,
-                QLatin1Char('"') + pending.entry.nickname + QLatin1Char('"'),
-                QStringLiteral("rejected: ") + reason);
-            rejected(RejectReason::NotStored);
-            pending.connection->answer(QStringLiteral("Rejected: ") + reason);
-        }
-    } else {
-        m_index.write([&](ScoreIndex &index) {
-            for (std::size_t i = 0; i < batch.size() && i < ids.size(); ++i)
-                index.insert({batch[i].entry.score, ids[i]});
-            return 0;
-        });
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            ScoreEntry entry = batch[i].entry;
-            const Pending &pending = batch[i];
-            entry.id = i < ids.size() ? ids[i] : 0;
-            ++m_metrics.accepted;
-            if (!m_best || entry.score < m_best->score)
-                m_best = entry;
-            const auto [place, count] = m_index.read([&entry](const ScoreIndex &index) {
-                return std::pair(index.countBelow(entry.score) + 1, index.size());
-            });
-            log(entry.peer, entry.scoreText, QLatin1Char('"') + entry.nickname + QLatin1Char('"'),
-                QStringLiteral("accepted: #%1 of %2").arg(place).arg(count));
-            // One pass over the pattern, so a nickname holding "%3" stays as it is.
-            pending.connection->answer(
-                QStringLiteral("Thanks, %1: %2 s is #%3 of %4. Best: %5 s by %6.")
-                    .arg(entry.nickname, entry.scoreText, QString::number(place),
-                         QString::number(count), m_best->scoreText, m_best->nickname));
-        }
-    }
-    // What fell quiet while the disk was busy forms the next batch.
-    startCommit();
+    m_board.finishPending();
 }
 
 void ScoreServer::rejected(RejectReason reason)

@@ -1,5 +1,7 @@
-// The score server: listens on its ports, reads each connection's bytes as one submission,
-// stores accepted scores through the database in batches, answers with one line and closes.
+// The score server's door for submissions.
+//
+// It gives each connection a place to be read in, answers it once the board (BoardKeeper) has
+// stored its score or it was refused, then closes it.
 //
 // Everything but the writing to disk runs on one thread's event loop. A connection is answered once
 // its bytes have the shape of a submission and 100 ms have passed without another byte, or as soon
@@ -11,6 +13,7 @@
 // begun one first, the longest-held first.
 #pragma once
 
+#include "boardkeeper.h"
 #include "listener.h"
 #include "scoreconnection.h"
 #include "scoreindex.h"
@@ -21,7 +24,6 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <deque>
@@ -49,12 +51,9 @@ public:
     // Connections being read now, not counting those waiting for a place.
     int activeConnections() const { return m_active; }
     qsizetype waitingConnections() const { return static_cast<qsizetype>(m_waiting.size()); }
-    qint64 scoreCount() const
-    {
-        return m_index.read([](const ScoreIndex &index) { return index.size(); });
-    }
+    qint64 scoreCount() const { return m_board.size(); }
     // Every score on the board in board order, for the web board to read.
-    const SharedScoreIndex &index() const { return m_index; }
+    const SharedScoreIndex &index() const { return m_board.index(); }
     // Waits until every submission taken so far is stored and answered.
     void finishPending();
     // Stops listening, tells every connection still being read that the server is stopping,
@@ -78,12 +77,6 @@ private:
         QDeadlineTimer until;
     };
 
-    struct Pending
-    {
-        ScoreConnection *connection;
-        ScoreEntry entry;
-    };
-
     void take(int descriptor, const QHostAddress &peer);
     void shed();
     void drop(std::deque<Waiting>::iterator waiting, const QString &reason);
@@ -102,25 +95,9 @@ private:
              const QString &outcome) override;
     void rejected(RejectReason reason) override;
 
-    void startCommit();
-    void committed(const std::vector<Pending> &batch, bool stored, const QString &error,
-                   const std::vector<qint64> &ids);
-    // Follows changes another program made to the table: the index and the best are read anew.
-    void followChanges();
-    // Reads the best row anew: the one with this id, if it is still the best then.
-    void refreshBest(qint64 id);
-
-    ScoreStore &m_database;
     Limits m_limits;
     QList<Listener *> m_listeners;
-    SharedScoreIndex m_index;
-    QTimer m_changesTimer;
-    bool m_following = false;
-    std::optional<ScoreEntry> m_best;
-    std::vector<Pending> m_pending;
-    QTimer m_commitTimer;
-    QThreadPool m_writer; // one thread: batches are written in order
-    bool m_committing = false;
+    BoardKeeper m_board;
     int m_active = 0;                     // places taken: connections being read or stored
     quint64 m_seats = 0;                  // places given so far
     std::deque<Waiting> m_waiting;        // accepted, not yet read, in order of arrival
