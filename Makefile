@@ -103,7 +103,9 @@ lint: deps-test build
 
 # The pre-commit hook that formats staged sources.
 hooks:
-	ln -sf ../../tools/pre-commit .git/hooks/pre-commit
+	@hooks=$$(git rev-parse --git-path hooks) && mkdir -p "$$hooks" && \
+		ln -sf "$(CURDIR)/tools/pre-commit" "$$hooks/pre-commit" && \
+		echo "pre-commit hook installed in $$hooks"
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bin/orvane-screenshots docs/screenshots
