@@ -17,6 +17,14 @@ if(ORVANE_WERROR)
     target_compile_options(orvane_settings INTERFACE -Werror)
 endif()
 
+# Installed programs find what they load at run time (libkalvex, the network module, the shared
+# development libraries) by the path from their own folder to the library folder of their
+# layout, so any prefix or staging folder works; the program's private files sit in a folder
+# of its own there.
+file(RELATIVE_PATH ORVANE_LIBDIR_FROM_BINDIR
+     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+set(ORVANE_PRIVATE_LIBDIR ${CMAKE_INSTALL_LIBDIR}/orvane)
+
 # The program's own libraries: static in what is installed from packages, shared in the builds
 # developers work in, so a change to one library relinks that library alone, not every program
 # and test that uses it (their link inputs are the libraries' interfaces, not their files).
@@ -28,12 +36,8 @@ set(ORVANE_INTERNAL_LIBRARIES
 if(ORVANE_SHARED_INTERNALS)
     set(ORVANE_LIBRARY_TYPE SHARED)
     set(CMAKE_LINK_DEPENDS_NO_SHARED ON)
-    # Installed, they sit in a folder of their own in the library folder; the programs find
-    # them there by the path from their own folder, under any prefix.
-    set(ORVANE_INTERNAL_LIBDIR ${CMAKE_INSTALL_LIBDIR}/orvane)
-    file(RELATIVE_PATH internals_from_program ${CMAKE_INSTALL_FULL_BINDIR}
-         ${CMAKE_INSTALL_PREFIX}/${ORVANE_INTERNAL_LIBDIR})
-    set(CMAKE_INSTALL_RPATH "\$ORIGIN/${internals_from_program}")
+    # Installed, they sit in the program's private folder.
+    set(CMAKE_INSTALL_RPATH "\$ORIGIN/${ORVANE_LIBDIR_FROM_BINDIR}/orvane")
 else()
     set(ORVANE_LIBRARY_TYPE STATIC)
 endif()
